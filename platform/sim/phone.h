@@ -1,0 +1,203 @@
+// The simulated phone: driver and inspection API for tests and tools.
+//
+// The program under test calls the Win32 API declared in <windows.h>; this
+// header is the other side of that seam. It builds a phone (processes,
+// windows, the registry, coredll), schedules what happens on it in virtual
+// time, and lets a test see what the program did: every API call in order,
+// the keys that reached the foreground application, the tray, menus and
+// message boxes. It models a phone, not any particular program.
+#ifndef KLAVOR_SIM_PHONE_H
+#define KLAVOR_SIM_PHONE_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Time = std::uint64_t;  // virtual milliseconds since the phone was reset
+using Pid = int;
+
+// The process whose code calls the API: the program under test.
+constexpr Pid kProgram = 1;
+
+// Thrown out of a waiting call (GetMessageW, Sleep, a modal loop) when the
+// run ends: time reached the run limit, or nothing is left to wait for.
+struct Halted {
+    std::string why;
+};
+
+// ---- The phone as a whole ----------------------------------------------
+// A fresh phone: time 0, only the program's process, an empty registry,
+// coredll loadable and exporting UnregisterFunc1, a 240x320 screen, no
+// scheduled events, an empty trace. The run limit is one virtual hour.
+void Reset();
+Time Now();
+void SetRunLimit(Time limit);
+// Runs fn when virtual time reaches t (events at equal times run in the
+// order they were scheduled). Events run only while the program waits.
+void At(Time t, std::function<void()> fn);
+// Lets virtual time pass outside any program call, running due events.
+void Advance(Time ms);
+
+// ---- Processes, windows, screen ------------------------------------------
+Pid StartProcess(const std::string& name);
+const std::string& ProcessName(Pid pid);
+// A window of another process (or of the program, for engine-level tests):
+// it has no window procedure; messages sent to it are recorded.
+HWND CreateWindowFor(Pid pid, const std::u16string& cls, const std::u16string& title);
+void DestroyWindowOf(HWND hwnd);
+std::vector<HWND> WindowsOf(Pid pid);
+Pid OwnerOf(HWND hwnd);
+std::u16string ClassOf(HWND hwnd);
+std::u16string TitleOf(HWND hwnd);
+void SetForeground(HWND hwnd);
+HWND Foreground();
+void SetScreen(int width, int height);
+HINSTANCE ProgramInstance();
+// The icon resources the program's image carries; LoadIconW finds only these.
+void SetProgramIcons(const std::vector<int>& ids);
+
+// ---- Modules ---------------------------------------------------------------
+void SetCoredll(bool loads, bool exportsUnregisterFunc1);
+
+// ---- Registry --------------------------------------------------------------
+void SetRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name,
+                      DWORD type, const std::vector<std::uint8_t>& data);
+void CreateRegistryKey(HKEY root, const std::u16string& path);
+
+// ---- Input and hot keys ----------------------------------------------------
+// A hardware key going down or up. It takes the same road as keybd_event.
+void KeyDown(BYTE vk);
+void KeyUp(BYTE vk);
+// A hardware button press: the modifier keys of mods (MOD_WIN, MOD_SHIFT,
+// MOD_CONTROL, MOD_ALT) go down, the key goes down and up, the modifiers up.
+void Press(BYTE vk, UINT mods = 0);
+// RegisterHotKey on behalf of another process's window.
+bool RegisterHotKeyFor(HWND hwnd, int id, UINT mods, UINT vk);
+// Another process taking a combination for its window, as a remapper or
+// the shell does: it drops whoever holds it, then registers it.
+void StealHotKey(HWND hwnd, int id, UINT mods, UINT vk);
+
+struct HotKey {
+    HWND hwnd;
+    int id;
+    UINT mods;
+    UINT vk;
+};
+std::vector<HotKey> HotKeys();
+std::optional<HotKey> HotKeyHolder(UINT mods, UINT vk);
+
+// ---- Messages ----------------------------------------------------------------
+// Posts a message as another process would (to any window).
+void Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Taking messages off the program's queue directly, for tests that drive
+// the program without a message loop.
+std::vector<MSG> TakeProgramMessages();
+
+// ---- Shell -----------------------------------------------------------------
+struct TrayIcon {
+    HWND hwnd;
+    UINT id;
+    DWORD cbSize;
+    UINT flags;
+    UINT callbackMessage;
+    HICON icon;
+    std::u16string tip;
+};
+std::vector<TrayIcon> TrayIcons();
+// A tap on a tray icon: its owner gets the callback message with the icon's
+// id and WM_LBUTTONDOWN, then WM_LBUTTONUP. False if there is no such icon.
+bool TapTrayIcon(HWND hwnd, UINT id);
+// Any other notification (lParam) for the icon.
+bool NotifyTrayIcon(HWND hwnd, UINT id, UINT mouseMessage);
+
+bool MenuOpen();
+std::vector<std::u16string> MenuLabels();
+// Picks the open menu's item with this label; false if no menu is open or
+// it has no such item.
+bool ChooseMenuItem(const std::u16string& label);
+bool DismissMenu();
+bool MessageBoxOpen();
+bool CloseMessageBox();
+
+// ---- What happened -------------------------------------------------------
+struct Call {
+    Time t;
+    std::string name;
+    std::string args;
+    std::string result;
+    std::string Text() const;  // "name(args) -> result"
+};
+const std::vector<Call>& Trace();
+// The trace as text, only the calls with these names (all if empty).
+std::vector<std::string> TraceOf(const std::vector<std::string>& names = {});
+void ClearTrace();
+
+// Observable happenings on the phone, in order.
+struct Event {
+    enum class Kind {
+        KeyToForeground,  // vk, up, hwnd (the foreground window or null), injected
+        HotKeyPosted,     // hwnd (holder), id, mods, vk
+        WindowCreated,    // hwnd, text (class), caption (title)
+        TrayAdded,        // hwnd, id, flags
+        TrayModified,
+        TrayRemoved,
+        MenuOpened,       // x, y, flags, items
+        MenuClosed,       // id (the chosen command, 0 if dismissed)
+        MessageBoxShown,  // text, caption, flags
+        MessageBoxClosed,
+        Note,             // a driver's own remark, note
+    };
+    Kind kind = Kind::Note;
+    Time t = 0;
+    HWND hwnd = nullptr;
+    UINT vk = 0;
+    bool up = false;
+    bool injected = false;
+    int id = 0;
+    UINT mods = 0;
+    UINT flags = 0;
+    int x = 0;
+    int y = 0;
+    std::u16string text;
+    std::u16string caption;
+    std::vector<std::u16string> items;
+    std::string note;
+};
+const std::vector<Event>& Events();
+void AddNote(const std::string& note);
+
+// Keys that reached the foreground application, in order.
+struct Delivery {
+    Time t;
+    HWND to;
+    BYTE vk;
+    bool up;
+    bool injected;
+};
+std::vector<Delivery> Delivered();
+
+// Messages that reached windows without a window procedure (other
+// processes' windows), in order.
+struct Received {
+    Time t;
+    HWND to;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+std::vector<Received> ReceivedBy(HWND hwnd);
+
+// ---- Helpers -----------------------------------------------------------------
+std::string Utf8(const std::u16string& s);
+std::u16string Utf16(const std::string& s);
+std::string Hex(unsigned long long v);  // "0x" followed by upper-case digits
+
+}  // namespace sim
+
+#endif

@@ -1,0 +1,64 @@
+// The simulated phone's own rules that the program's tests rely on.
+#include <gtest/gtest.h>
+
+#include "phone.h"
+
+namespace {
+
+class PhoneTest : public ::testing::Test {
+protected:
+    void SetUp() override { sim::Reset(); }
+};
+
+TEST_F(PhoneTest, QueryWithTooSmallBufferCopiesNothingAndReportsTheSize) {
+    sim::SetRegistryValue(HKEY_LOCAL_MACHINE, u"Software\\Test", u"v", REG_BINARY,
+                          std::vector<std::uint8_t>(10, 0xAB));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\TEST", 0, 0, &key), ERROR_SUCCESS);
+    BYTE buf[4] = {1, 2, 3, 4};
+    DWORD size = sizeof buf;
+    EXPECT_EQ(RegQueryValueExW(key, u"V", nullptr, nullptr, buf, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(buf[0], 1);
+    EXPECT_EQ(buf[3], 4);
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExW(key, u"v", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Other", 0, 0, &key), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(PhoneTest, HotKeyTableIsOneForThePhone) {
+    HWND a = sim::CreateWindowFor(sim::StartProcess("a"), u"A", u"");
+    HWND b = sim::CreateWindowFor(sim::StartProcess("b"), u"B", u"");
+    ASSERT_TRUE(sim::RegisterHotKeyFor(a, 1, MOD_WIN, 0x75));
+    EXPECT_FALSE(sim::RegisterHotKeyFor(b, 1, MOD_WIN, 0x75));
+    EXPECT_TRUE(sim::RegisterHotKeyFor(b, 1, 0, 0x75));
+    // The same window and id re-registered takes the new combination.
+    EXPECT_TRUE(sim::RegisterHotKeyFor(a, 1, MOD_SHIFT, 0x76));
+    EXPECT_FALSE(sim::HotKeyHolder(MOD_WIN, 0x75).has_value());
+    // Key-down becomes the hot key; key-up passes on to the foreground.
+    sim::SetForeground(a);
+    sim::Press(0x75);
+    ASSERT_EQ(sim::ReceivedBy(b).size(), 1u);
+    EXPECT_EQ(sim::ReceivedBy(b)[0].lParam, MAKELONG(0, 0x75));
+    auto keys = sim::Delivered();
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_TRUE(keys[0].up);
+}
+
+TEST_F(PhoneTest, SleepRunsDueEventsAtTheirTimes) {
+    std::vector<sim::Time> seen;
+    sim::At(1500, [&] { seen.push_back(sim::Now()); });
+    sim::At(500, [&] { seen.push_back(sim::Now()); });
+    Sleep(1000);
+    EXPECT_EQ(seen, (std::vector<sim::Time>{500}));
+    EXPECT_EQ(sim::Now(), 1000u);
+    Sleep(1000);
+    EXPECT_EQ(seen, (std::vector<sim::Time>{500, 1500}));
+    sim::SetRunLimit(2500);
+    EXPECT_THROW(Sleep(1000), sim::Halted);
+}
+
+}  // namespace
