@@ -10,6 +10,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// This is the Windows CE API, as on the phone.
+#ifndef _WIN32_WCE
+#define _WIN32_WCE 0x0420
+#endif
 #ifndef UNICODE
 #define UNICODE
 #endif

@@ -77,6 +77,7 @@ struct Phone {
     Time now = 0;
     Time limit = kDefaultRunLimit;
     std::uint64_t seq = 0;
+    std::uint64_t order = 0;  // of calls and events together
     std::vector<Scheduled> scheduled;
 
     std::vector<std::string> processes;  // index = pid
@@ -158,7 +159,7 @@ std::string Join(std::initializer_list<std::string> parts) {
 class Traced {
 public:
     Traced(const char* name, std::string args) : index_(P().trace.size()) {
-        P().trace.push_back(Call{P().now, name, std::move(args), ""});
+        P().trace.push_back(Call{P().now, name, std::move(args), "", ++P().order});
     }
     template <typename T>
     T Returns(T value, std::string text) {
@@ -183,6 +184,7 @@ Event MakeEvent(Event::Kind kind) {
     Event e;
     e.kind = kind;
     e.t = P().now;
+    e.order = ++P().order;
     return e;
 }
 
@@ -199,6 +201,7 @@ HWND NewWindow(Pid pid, const std::u16string& cls, const std::u16string& title, 
 
 void Emit(Event e) {
     e.t = P().now;
+    e.order = ++P().order;
     P().events.push_back(std::move(e));
 }
 

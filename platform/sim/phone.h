@@ -131,6 +131,7 @@ struct Call {
     std::string name;
     std::string args;
     std::string result;
+    std::uint64_t order = 0;  // shared with Event::order: what came first
     std::string Text() const;  // "name(args) -> result"
 };
 const std::vector<Call>& Trace();
@@ -155,6 +156,7 @@ struct Event {
     };
     Kind kind = Kind::Note;
     Time t = 0;
+    std::uint64_t order = 0;
     HWND hwnd = nullptr;
     UINT vk = 0;
     bool up = false;

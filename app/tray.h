@@ -1,0 +1,25 @@
+// The tray icon, its menu and the About box.
+#ifndef KLAVOR_APP_TRAY_H
+#define KLAVOR_APP_TRAY_H
+
+#include "ce_bridge.h"
+
+enum {
+    TRAY_ICON_ID = 5000,
+    WM_TRAYNOTIFY = 3025,  // the tray icon's callback message
+    IDM_ABOUT = 3027,
+    IDM_EXIT = 3028,
+    EXIT_CODE_MENU = 1,    // the exit code after Exit from the menu
+    MENU_X = 513,
+    SMALL_SCREEN_MAX_HEIGHT = 330,
+    MENU_OFFSET_SMALL = 26,  // the task bar's height above the bottom edge
+    MENU_OFFSET_LARGE = 52
+};
+
+extern const WCHAR ABOUT_TEXT[];
+extern const WCHAR ABOUT_CAPTION[];
+
+void SetTrayIcon(DWORD message, HICON icon);
+LRESULT OnTrayNotify(LPARAM lParam);
+
+#endif
