@@ -2,7 +2,7 @@
 
 // Application buttons 1 to 4 send themselves with the Windows key on a
 // single press, so by default the shell still launches what it is assigned
-// to; the extra codes 1 to 16 are labelled below.
+// to; codes 0 to 16 are labelled below.
 #define DEFAULT_ENTRY(vk, a0, a1, a2) \
     { MODE_IGNORE, vk, 2, { a0, a1, a2, 0, 0 } }
 

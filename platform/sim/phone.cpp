@@ -167,6 +167,8 @@ public:
         return value;
     }
     BOOL Bool(BOOL value) { return Returns(value, value ? "TRUE" : "FALSE"); }
+    // For a call that waited: it is shown at the time it returned.
+    void ReturnedNow() { P().trace[index_].t = P().now; }
     void Void() { P().trace[index_].result = ""; }
 
 private:
@@ -890,6 +892,7 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
     Traced tr("GetMessageW", Join({H(hWnd), Num(wMsgFilterMin), Num(wMsgFilterMax)}));
     NextMessage(lpMsg, nullptr);
+    tr.ReturnedNow();
     std::string what = "msg " + Hex(lpMsg->message) + " wParam " + Num(static_cast<long long>(lpMsg->wParam)) +
                        " lParam " + Num(lpMsg->lParam);
     return tr.Returns<BOOL>(lpMsg->message == WM_QUIT ? FALSE : TRUE,

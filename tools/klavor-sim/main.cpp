@@ -1,0 +1,70 @@
+// klavor-sim: runs the real program on the simulated phone from a scenario
+// file and prints what happened, in virtual time.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "scenario.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: klavor-sim [--trace] [--expect-exit N] SCENARIO\n"
+    "\n"
+    "Runs Klavor's WinMain on the simulated phone as SCENARIO says and prints\n"
+    "the timeline: keys reaching the foreground application, the tray icon,\n"
+    "the menu, the About box, the exit code.\n"
+    "\n"
+    "  --trace          also print every API call, with arguments and result\n"
+    "  --expect-exit N  exit 0 if the program ends with code N, else 1\n"
+    "\n"
+    "Exit status: the program's exit code; 3 if it was still running when the\n"
+    "scenario ended; 2 for a malformed scenario or bad usage.\n";
+
+int Usage(const char* problem) {
+    if (problem) std::fprintf(stderr, "klavor-sim: %s\n", problem);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool trace = false;
+    bool expect = false;
+    long expected = 0;
+    const char* file = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--trace") == 0) {
+            trace = true;
+        } else if (std::strcmp(argv[i], "--expect-exit") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            expected = std::strtol(argv[++i], &end, 10);
+            if (*end) return Usage("--expect-exit takes a number");
+            expect = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (argv[i][0] == '-' || file) {
+            return Usage((std::string("unexpected argument ") + argv[i]).c_str());
+        } else {
+            file = argv[i];
+        }
+    }
+    if (!file) return Usage("no scenario given");
+
+    auto loaded = scenario::LoadScenario(file);
+    if (auto* error = std::get_if<scenario::ParseError>(&loaded)) {
+        std::fprintf(stderr, "%s\n", error->Text().c_str());
+        return 2;
+    }
+    scenario::Outcome outcome = scenario::Run(std::get<scenario::Scenario>(loaded), trace);
+    std::fputs(outcome.timeline.c_str(), stdout);
+    if (expect) {
+        bool ok = outcome.exited && outcome.exitCode == expected;
+        if (!ok) std::fprintf(stderr, "klavor-sim: expected exit code %ld\n", expected);
+        return ok ? 0 : 1;
+    }
+    return outcome.exited ? outcome.exitCode : 3;
+}

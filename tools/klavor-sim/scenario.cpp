@@ -1,0 +1,604 @@
+#include "scenario.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "capture.h"
+#include "config_text.h"
+#include "key_table.h"
+#include "resource.h"
+#include "sequence.h"
+#include "shell.h"
+
+namespace scenario {
+namespace {
+
+constexpr sim::Time kSecond = 1000;
+constexpr sim::Time kGrace = 10 * kSecond;    // how long a run goes on after its last event
+constexpr sim::Time kPhoneWait = 30 * kSecond;  // the program's own wait for the phone
+
+std::string Trim(const std::string& s) {
+    std::size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return "";
+    std::size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+std::string Lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string Unquote(const std::string& s) {
+    if (s.size() >= 2 && s.front() == '"' && s.back() == '"') return s.substr(1, s.size() - 2);
+    return s;
+}
+
+std::string Dir(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// "5s", "5.25s", "750ms"; false if it is not a time.
+bool ParseDuration(const std::string& word, sim::Time* out) {
+    std::string digits;
+    sim::Time scale;
+    if (word.size() > 2 && word.compare(word.size() - 2, 2, "ms") == 0) {
+        digits = word.substr(0, word.size() - 2);
+        scale = 1;
+    } else if (word.size() > 1 && word.back() == 's') {
+        digits = word.substr(0, word.size() - 1);
+        scale = kSecond;
+    } else {
+        return false;
+    }
+    std::size_t dot = digits.find('.');
+    std::string whole = digits.substr(0, dot);
+    std::string frac = dot == std::string::npos ? "" : digits.substr(dot + 1);
+    if (whole.empty() || whole.size() > 9) return false;
+    if (dot != std::string::npos && (frac.empty() || scale == 1)) return false;
+    if (frac.size() > 3) return false;
+    for (char c : whole + frac)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    sim::Time v = std::stoull(whole) * scale;
+    if (!frac.empty()) {
+        while (frac.size() < 3) frac += '0';
+        v += std::stoull(frac);
+    }
+    *out = v;
+    return true;
+}
+
+bool ParseNumber(const std::string& word, unsigned long max, unsigned long* out) {
+    if (word.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long v = std::strtoul(word.c_str(), &end, 0);
+    if (errno || *end || v > max || word[0] == '-') return false;
+    *out = v;
+    return true;
+}
+
+// "Calendar", "Volume Up", "key 0xC1" or "0xC1", then optionally
+// "with Win" or "with Shift". The names are the hardware buttons'.
+bool ParseButton(std::string rest, BYTE* vk, UINT* mods, std::string* error) {
+    *mods = 0;
+    std::size_t with = Lower(rest).find(" with ");
+    if (with != std::string::npos) {
+        std::string modifier = Lower(Trim(rest.substr(with + 6)));
+        rest = Trim(rest.substr(0, with));
+        if (modifier == "win" || modifier == "windows")
+            *mods = MOD_WIN;
+        else if (modifier == "shift")
+            *mods = MOD_SHIFT;
+        else {
+            *error = "unknown modifier '" + modifier + "' (Win or Shift)";
+            return false;
+        }
+    }
+    for (int slot = 0; slot < KEY_SLOTS; ++slot) {
+        if (Lower(rest) == Lower(ButtonNames[slot])) {
+            *vk = static_cast<BYTE>(DefaultKeyTable[slot].vk);
+            return true;
+        }
+    }
+    std::string code = StartsWith(Lower(rest), "key ") ? Trim(rest.substr(4)) : rest;
+    unsigned long v;
+    if (ParseNumber(code, 0xFF, &v) && v != 0) {
+        *vk = static_cast<BYTE>(v);
+        return true;
+    }
+    *error = "unknown button '" + rest + "'";
+    return false;
+}
+
+struct Parser {
+    Scenario s;
+    ParseError err;
+    std::string file;
+    int line = 0;
+    sim::Time last = 0;
+    std::map<std::string, int> seen;  // set-up keywords, to refuse repeats
+
+    bool Fail(const std::string& message) {
+        err = ParseError{file, line, message};
+        return false;
+    }
+
+    bool Once(const std::string& keyword) {
+        auto it = seen.find(keyword);
+        if (it != seen.end())
+            return Fail("'" + keyword + "' given twice (first on line " + std::to_string(it->second) + ")");
+        seen[keyword] = line;
+        return true;
+    }
+
+    bool Time(const std::string& word, sim::Time* out) {
+        bool relative = StartsWith(word, "+");
+        sim::Time d;
+        if (!ParseDuration(relative ? word.substr(1) : word, &d))
+            return Fail("bad time '" + word + "' (e.g. 5s, 2.5s, 300ms, +200ms)");
+        *out = relative ? last + d : d;
+        return true;
+    }
+
+    bool Config(const std::string& rest) {
+        if (!Once("config")) return false;
+        if (rest.empty()) return Fail("config needs a file, 'hex' and bytes, or 'none'");
+        if (Lower(rest) == "none") return true;
+        if (StartsWith(Lower(rest), "hex")) {
+            std::istringstream in(rest.substr(3));
+            std::vector<std::uint8_t> bytes;
+            std::string b;
+            while (in >> b) {
+                unsigned long v;
+                if (b.size() != 2 || !ParseNumber("0x" + b, 0xFF, &v) || !std::isxdigit(static_cast<unsigned char>(b[0])))
+                    return Fail("bad hex byte '" + b + "'");
+                bytes.push_back(static_cast<std::uint8_t>(v));
+            }
+            s.configValue = bytes;
+            s.configSource = "hex, " + std::to_string(bytes.size()) + " bytes";
+            return true;
+        }
+        std::string path = Unquote(rest);
+        if (path.empty() || path[0] != '/') path = Dir(file) + path;
+        std::string error;
+        auto value = klavorcfg::LoadConfigValue(path, &error);
+        if (!value) return Fail("config: " + error);
+        s.configValue = *value;
+        s.configSource = Unquote(rest);
+        return true;
+    }
+
+    bool Phone(const std::string& rest) {
+        if (!Once("phone")) return false;
+        std::string r = rest;
+        std::size_t titled = Lower(r).find("titled ");
+        if (titled != std::string::npos) {
+            std::string title = Unquote(Trim(r.substr(titled + 7)));
+            if (title.empty()) return Fail("phone: empty title");
+            s.phoneTitle = sim::Utf16(title);
+            r = Trim(r.substr(0, titled));
+        }
+        if (Lower(r) == "up") {
+            s.phone = Scenario::Phone::Up;
+        } else if (Lower(r) == "never") {
+            s.phone = Scenario::Phone::Never;
+        } else if (StartsWith(Lower(r), "at ")) {
+            s.phone = Scenario::Phone::At;
+            if (!Time(Trim(r.substr(3)), &s.phoneAt)) return false;
+        } else {
+            return Fail("phone: 'up', 'never' or 'at TIME', optionally 'titled \"...\"'");
+        }
+        return true;
+    }
+
+    bool SetUp(const std::string& keyword, const std::string& rest) {
+        if (keyword == "config") return Config(rest);
+        if (keyword == "phone") return Phone(rest);
+        if (keyword == "coredll") {
+            if (!Once("coredll")) return false;
+            std::string r = Lower(rest);
+            if (r == "with unregisterfunc1") return true;
+            if (r == "without unregisterfunc1") {
+                s.coredllExports = false;
+                return true;
+            }
+            if (r == "missing") {
+                s.coredllLoads = false;
+                return true;
+            }
+            return Fail("coredll: 'with UnregisterFunc1', 'without UnregisterFunc1' or 'missing'");
+        }
+        if (keyword == "screen") {
+            if (!Once("screen")) return false;
+            unsigned long w, h;
+            std::string r = Lower(rest);
+            std::size_t x = r.find('x');
+            if (StartsWith(r, "height ") && ParseNumber(Trim(r.substr(7)), 10000, &h) && h > 0) {
+                s.screenHeight = static_cast<int>(h);
+                return true;
+            }
+            if (x != std::string::npos && ParseNumber(r.substr(0, x), 10000, &w) &&
+                ParseNumber(r.substr(x + 1), 10000, &h) && w > 0 && h > 0) {
+                s.screenWidth = static_cast<int>(w);
+                s.screenHeight = static_cast<int>(h);
+                return true;
+            }
+            return Fail("screen: 'WIDTHxHEIGHT' or 'height N'");
+        }
+        if (keyword == "another") {
+            if (Lower(rest) != "copy running") return Fail("did you mean 'another copy running'?");
+            if (!Once("another copy running")) return false;
+            s.anotherCopy = true;
+            return true;
+        }
+        if (keyword == "end") {
+            if (!Once("end")) return false;
+            sim::Time t;
+            if (!Time(rest, &t)) return false;
+            s.end = t;
+            return true;
+        }
+        return Fail("unknown line '" + keyword + (rest.empty() ? "" : " " + rest) + "'");
+    }
+
+    bool Event(sim::Time t, const std::string& what) {
+        Action a;
+        a.kind = Action::Kind::Press;
+        a.t = t;
+        a.line = line;
+        a.text = what;
+        std::string lower = Lower(what);
+        std::string error;
+        if (StartsWith(lower, "press ")) {
+            if (!ParseButton(Trim(what.substr(6)), &a.vk, &a.mods, &error)) return Fail(error);
+        } else if (StartsWith(lower, "steal ")) {
+            a.kind = Action::Kind::Steal;
+            if (!ParseButton(Trim(what.substr(6)), &a.vk, &a.mods, &error)) return Fail(error);
+        } else if (lower == "tap tray") {
+            a.kind = Action::Kind::TapTray;
+        } else if (StartsWith(lower, "tray notify ")) {
+            a.kind = Action::Kind::NotifyTray;
+            unsigned long v;
+            if (!ParseNumber(Trim(what.substr(12)), 0xFFFF, &v)) return Fail("tray notify: a message number, e.g. 0x0202");
+            a.notification = static_cast<UINT>(v);
+        } else if (StartsWith(lower, "choose ")) {
+            a.kind = Action::Kind::Choose;
+            a.item = Unquote(Trim(what.substr(7)));
+            if (a.item.empty()) return Fail("choose: which menu item?");
+        } else if (lower == "dismiss menu") {
+            a.kind = Action::Kind::DismissMenu;
+        } else if (lower == "close about") {
+            a.kind = Action::Kind::CloseAbout;
+        } else {
+            return Fail("unknown event '" + what + "'");
+        }
+        if (t < last) return Fail("events must be in time order");
+        last = t;
+        s.actions.push_back(a);
+        return true;
+    }
+
+    bool Line(const std::string& raw) {
+        std::string text = raw;
+        std::size_t hash = text.find('#');
+        if (hash != std::string::npos) text = text.substr(0, hash);
+        text = Trim(text);
+        if (text.empty()) return true;
+        std::size_t space = text.find_first_of(" \t");
+        std::string first = text.substr(0, space);
+        std::string rest = space == std::string::npos ? "" : Trim(text.substr(space));
+        if (!first.empty() && (std::isdigit(static_cast<unsigned char>(first[0])) || first[0] == '+')) {
+            sim::Time t;
+            if (!Time(first, &t)) return false;
+            if (rest.empty()) return Fail("nothing happens at " + first);
+            return Event(t, rest);
+        }
+        if (Lower(first) == "at") {
+            std::size_t sp = rest.find_first_of(" \t");
+            sim::Time t;
+            if (!Time(rest.substr(0, sp), &t)) return false;
+            if (sp == std::string::npos) return Fail("nothing happens at " + rest);
+            return Event(t, Trim(rest.substr(sp)));
+        }
+        return SetUp(Lower(first), rest);
+    }
+};
+
+// ---- The timeline --------------------------------------------------------
+
+std::string Seconds(sim::Time t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%8.3f s  ", static_cast<double>(t) / 1000.0);
+    return buf;
+}
+
+std::string WindowName(HWND h) {
+    if (!h) return "no window";
+    std::string title = sim::Utf8(sim::TitleOf(h));
+    if (sim::OwnerOf(h) == sim::kProgram) return "Klavor";
+    return title.empty() ? sim::ProcessName(sim::OwnerOf(h)) : "\"" + title + "\"";
+}
+
+bool IsModifier(unsigned vk) {
+    return vk == VK_LWIN || vk == VK_RWIN || vk == VK_SHIFT || vk == VK_LSHIFT || vk == VK_RSHIFT;
+}
+
+// Key events sent together, in their shortest faithful form:
+// "Win+X" for Win down, X down, Win up, X up; "X" for X down, X up.
+std::string DescribeKeys(const std::vector<const sim::Event*>& keys) {
+    auto is = [&](std::size_t i, unsigned vk, bool up) {
+        return i < keys.size() && keys[i]->vk == vk && keys[i]->up == up;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < keys.size();) {
+        if (!out.empty()) out += ", ";
+        unsigned vk = keys[i]->vk;
+        if (vk == VK_LWIN && !keys[i]->up && i + 3 < keys.size() + 0 && !keys[i + 1]->up &&
+            is(i + 2, VK_LWIN, true) && is(i + 3, keys[i + 1]->vk, true)) {
+            out += "Win+" + KeyName(keys[i + 1]->vk);
+            i += 4;
+        } else if (!keys[i]->up && is(i + 1, vk, true)) {
+            out += KeyName(vk);
+            i += 2;
+        } else {
+            out += KeyName(vk) + (keys[i]->up ? " up" : " down");
+            i += 1;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> SplitAbout(const std::u16string& text) {
+    std::vector<std::string> lines;
+    std::string all = sim::Utf8(text);
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t sep = all.find("\n\r", start);
+        lines.push_back(all.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
+        if (sep == std::string::npos) break;
+        start = sep + 2;
+    }
+    return lines;
+}
+
+std::string Timeline(bool trace) {
+    const auto& events = sim::Events();
+    const auto& calls = sim::Trace();
+    std::string out;
+    std::size_t c = 0;
+    auto flushCalls = [&](std::uint64_t before) {
+        for (; c < calls.size() && calls[c].order < before; ++c)
+            if (trace) out += Seconds(calls[c].t) + "    | " + calls[c].Text() + "\n";
+    };
+    for (std::size_t i = 0; i < events.size();) {
+        const sim::Event& e = events[i];
+        flushCalls(e.order);
+        std::string line;
+        using K = sim::Event::Kind;
+        switch (e.kind) {
+        case K::Note:
+            line = e.note;
+            break;
+        case K::HotKeyPosted:
+            line = "  hot key " + std::to_string(e.id) + " to " +
+                   (sim::OwnerOf(e.hwnd) == sim::kProgram ? std::string("Klavor")
+                                                          : sim::ProcessName(sim::OwnerOf(e.hwnd))) +
+                   (e.injected ? " (from a synthesised key)" : "");
+            break;
+        case K::KeyToForeground:
+            if (e.injected) {
+                std::vector<const sim::Event*> keys;
+                std::size_t j = i;
+                // Everything sent in one go, with no other happening between.
+                while (j < events.size() && events[j].kind == K::KeyToForeground && events[j].injected &&
+                       events[j].t == e.t && events[j].hwnd == e.hwnd)
+                    keys.push_back(&events[j++]);
+                flushCalls(events[j - 1].order);
+                out += Seconds(e.t) + WindowName(e.hwnd) + " gets " + DescribeKeys(keys) + "\n";
+                i = j;
+                continue;
+            }
+            if (!e.up && !IsModifier(e.vk)) line = "  " + KeyName(e.vk) + " passes to " + WindowName(e.hwnd);
+            break;
+        case K::WindowCreated:
+            break;
+        case K::TrayAdded:
+            line = "tray icon " + std::to_string(e.id) + " appears";
+            break;
+        case K::TrayModified:
+            line = "tray icon " + std::to_string(e.id) + " changes";
+            break;
+        case K::TrayRemoved:
+            line = "tray icon " + std::to_string(e.id) + " disappears";
+            break;
+        case K::MenuOpened: {
+            std::string items;
+            for (const auto& item : e.items) items += (items.empty() ? "" : " | ") + sim::Utf8(item);
+            line = "menu opens at x " + std::to_string(e.x) + ", " +
+                   ((e.flags & TPM_BOTTOMALIGN) ? "bottom edge at y " : "top edge at y ") + std::to_string(e.y) +
+                   ": " + items;
+            break;
+        }
+        case K::MenuClosed:
+            line = e.id ? "menu closes with command " + std::to_string(e.id) : "menu closes, nothing chosen";
+            break;
+        case K::MessageBoxShown: {
+            line = "message box \"" + sim::Utf8(e.caption) + "\":";
+            for (const auto& l : SplitAbout(e.text)) line += "\n" + std::string(14, ' ') + "| " + l;
+            break;
+        }
+        case K::MessageBoxClosed:
+            line = "message box closes";
+            break;
+        }
+        if (!line.empty()) out += Seconds(e.t) + line + "\n";
+        ++i;
+    }
+    flushCalls(UINT64_MAX);
+    return out;
+}
+
+// Another program that takes hot keys for itself.
+struct Thief {
+    HWND window = nullptr;
+    int nextId = 1;
+};
+
+void ScheduleAction(const Action& a, Thief* thief) {
+    sim::At(a.t, [a, thief] {
+        std::string note = a.text;
+        switch (a.kind) {
+        case Action::Kind::Press:
+            sim::AddNote(note);
+            sim::Press(a.vk, a.mods);
+            return;
+        case Action::Kind::Steal:
+            if (!thief->window)
+                thief->window = sim::CreateWindowFor(sim::StartProcess("another program"), u"HotKeyThief", u"");
+            sim::AddNote(note + ": another program takes the hot key");
+            sim::StealHotKey(thief->window, thief->nextId++, a.mods, a.vk);
+            return;
+        case Action::Kind::TapTray:
+        case Action::Kind::NotifyTray: {
+            std::vector<sim::TrayIcon> icons = sim::TrayIcons();
+            if (icons.empty()) {
+                sim::AddNote(note + " (there is no tray icon)");
+                return;
+            }
+            sim::AddNote(note);
+            if (a.kind == Action::Kind::TapTray)
+                sim::TapTrayIcon(icons.front().hwnd, icons.front().id);
+            else
+                sim::NotifyTrayIcon(icons.front().hwnd, icons.front().id, a.notification);
+            return;
+        }
+        case Action::Kind::Choose:
+            if (!sim::MenuOpen())
+                note += " (no menu is open)";
+            else if (!sim::ChooseMenuItem(sim::Utf16(a.item)))
+                note += " (the menu has no such item)";
+            sim::AddNote(note);
+            return;
+        case Action::Kind::DismissMenu:
+            sim::AddNote(sim::DismissMenu() ? note : note + " (no menu is open)");
+            return;
+        case Action::Kind::CloseAbout:
+            sim::AddNote(sim::CloseMessageBox() ? note : note + " (no message box is open)");
+            return;
+        }
+    });
+}
+
+// A new process starts with the program's state as built; so does every run.
+void ResetProgram() {
+    std::memcpy(KeyTable, DefaultKeyTable, sizeof KeyTable);
+    ResetSequence();
+    recaptureTicks = -1;
+    g_hWnd = nullptr;
+    g_pUnregisterFunc1 = nullptr;
+    g_hInstance = nullptr;
+    g_hCoredll = nullptr;
+}
+
+std::u16string Wide(const WCHAR* s) { return std::u16string(s); }
+
+}  // namespace
+
+std::string ParseError::Text() const { return file + ":" + std::to_string(line) + ": " + message; }
+
+std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file) {
+    Parser p;
+    p.file = file;
+    p.s.file = file;
+    std::istringstream in(text);
+    std::string raw;
+    while (std::getline(in, raw)) {
+        ++p.line;
+        if (!p.Line(raw)) return p.err;
+    }
+    return p.s;
+}
+
+std::variant<Scenario, ParseError> LoadScenario(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return ParseError{path, 0, "cannot read the file"};
+    std::stringstream text;
+    text << in.rdbuf();
+    return ParseScenario(text.str(), path);
+}
+
+std::string KeyName(unsigned vk) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", vk);
+    if (vk < ACTION_CODE_LABELS) return std::string(ActionCodeLabels[vk]) + " (" + hex + ")";
+    if (vk == VK_LWIN) return "Win";
+    if (vk == VK_SHIFT) return "Shift";
+    for (int slot = 0; slot < KEY_SLOTS; ++slot)
+        if (DefaultKeyTable[slot].vk == vk) return std::string(ButtonNames[slot]) + " key (" + hex + ")";
+    return hex;
+}
+
+Outcome Run(const Scenario& s, bool trace) {
+    sim::Reset();
+    ResetProgram();
+#define KLAVOR_ICON_ID(id) id,
+    sim::SetProgramIcons({KLAVOR_ICON_IDS(KLAVOR_ICON_ID)});
+#undef KLAVOR_ICON_ID
+    sim::SetCoredll(s.coredllLoads, s.coredllExports);
+    sim::SetScreen(s.screenWidth, s.screenHeight);
+    if (s.configValue)
+        sim::SetRegistryValue(HKEY_LOCAL_MACHINE, Wide(KEY_TABLE_REG_PATH), Wide(KEY_TABLE_REG_VALUE), REG_BINARY,
+                              *s.configValue);
+
+    sim::AddNote("configuration: " + (s.configValue ? s.configSource : std::string("none (built-in defaults)")) +
+                 "; coredll " +
+                 (!s.coredllLoads ? "missing" : s.coredllExports ? "with UnregisterFunc1" : "without UnregisterFunc1") +
+                 "; screen " + std::to_string(s.screenWidth) + "x" + std::to_string(s.screenHeight));
+    auto phoneUp = [title = s.phoneTitle] {
+        HWND phone = sim::CreateWindowFor(sim::StartProcess("phone"), u"Dialog", title);
+        sim::SetForeground(phone);
+        sim::AddNote("the phone application's window \"" + sim::Utf8(title) + "\" is up");
+    };
+    if (s.anotherCopy) {
+        sim::CreateWindowFor(sim::StartProcess("klavor (first copy)"), u"KlavorWndClass", u"Klavor Window");
+        sim::AddNote("another copy of Klavor is running");
+    }
+    if (s.phone == Scenario::Phone::Up) phoneUp();
+    if (s.phone == Scenario::Phone::At) sim::At(s.phoneAt, phoneUp);
+
+    static Thief thief;
+    thief = Thief{};
+    sim::Time last = s.phone == Scenario::Phone::At ? s.phoneAt : 0;
+    if (s.phone == Scenario::Phone::Never) last = kPhoneWait;
+    for (const Action& a : s.actions) {
+        ScheduleAction(a, &thief);
+        last = std::max(last, a.t);
+    }
+    sim::SetRunLimit(s.end ? *s.end : last + kGrace);
+
+    sim::AddNote("Klavor starts");
+    Outcome o;
+    WCHAR noArguments[] = u"";
+    try {
+        o.exitCode = WinMain(sim::ProgramInstance(), nullptr, noArguments, 5 /* SW_SHOW */);
+        o.exited = true;
+        sim::AddNote("Klavor exits with code " + std::to_string(o.exitCode));
+    } catch (const sim::Halted&) {
+        sim::AddNote("the scenario ends; Klavor is still running");
+    }
+    o.timeline = Timeline(trace);
+    return o;
+}
+
+}  // namespace scenario

@@ -1,0 +1,69 @@
+// Scenarios: the real program on the simulated phone, driven from a plain
+// text file of events at virtual times, told back as a readable timeline.
+#ifndef KLAVOR_TOOLS_SCENARIO_H
+#define KLAVOR_TOOLS_SCENARIO_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "phone.h"
+
+namespace scenario {
+
+struct Action {
+    enum class Kind { Press, Steal, TapTray, NotifyTray, Choose, DismissMenu, CloseAbout };
+    Kind kind = Kind::Press;
+    sim::Time t = 0;
+    int line = 0;
+    BYTE vk = 0;
+    UINT mods = 0;
+    UINT notification = 0;
+    std::string text;  // what the line said, for the timeline
+    std::string item;  // the menu item to choose
+};
+
+struct Scenario {
+    std::string file;
+    std::optional<std::vector<std::uint8_t>> configValue;  // none: no registry value
+    std::string configSource;
+    bool coredllLoads = true;
+    bool coredllExports = true;
+    int screenWidth = 240;
+    int screenHeight = 320;
+    enum class Phone { Up, Never, At } phone = Phone::Up;
+    sim::Time phoneAt = 0;
+    std::u16string phoneTitle = u"Phone";
+    bool anotherCopy = false;
+    std::optional<sim::Time> end;
+    std::vector<Action> actions;
+};
+
+struct ParseError {
+    std::string file;
+    int line = 0;
+    std::string message;
+    std::string Text() const;  // "file:line: message"
+};
+
+std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file);
+std::variant<Scenario, ParseError> LoadScenario(const std::string& path);
+
+struct Outcome {
+    bool exited = false;  // false: still running when the scenario ended
+    int exitCode = 0;
+    std::string timeline;
+};
+
+// Runs the program's WinMain on a freshly reset phone.
+Outcome Run(const Scenario& s, bool trace = false);
+
+// The name the timeline gives a virtual key: the labels of codes 0 to 16,
+// the buttons' names, "Win", else hex.
+std::string KeyName(unsigned vk);
+
+}  // namespace scenario
+
+#endif
