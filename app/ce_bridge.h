@@ -48,6 +48,15 @@ static inline FARPROC GetProcAddressW(HMODULE module, LPCWSTR name) {
     return GetProcAddress(module, narrow);
 }
 
+// CE ignores the access mask of RegOpenKeyExW and the program passes 0;
+// desktop opens the key all the same but then denies every query on it
+// (ERROR_ACCESS_DENIED), so the configuration would never be read. The
+// desktop build force-includes this header into engine/ for this one call.
+static inline LONG RegOpenKeyExForQuery(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    return RegOpenKeyExW(key, subKey, options, access == 0 ? KEY_QUERY_VALUE : access, result);
+}
+#define RegOpenKeyExW RegOpenKeyExForQuery
+
 // CE's WinMain takes a wide command line; desktop calls that wWinMain.
 #define WinMain wWinMain
 

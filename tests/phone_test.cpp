@@ -61,4 +61,20 @@ TEST_F(PhoneTest, SleepRunsDueEventsAtTheirTimes) {
     EXPECT_THROW(Sleep(1000), sim::Halted);
 }
 
+TEST_F(PhoneTest, LateTimerTickKeepsTheTimersGridAndWindowLookupIgnoresCase) {
+    HWND w = sim::CreateWindowFor(sim::kProgram, u"Dialog", u"Phone");
+    ASSERT_EQ(SetTimer(w, 7, 100, nullptr), 7u);
+    Sleep(250);  // the thread was busy through two periods
+    std::vector<sim::Time> ticks;
+    MSG m;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(GetMessageW(&m, nullptr, 0, 0));
+        EXPECT_EQ(m.message, static_cast<UINT>(WM_TIMER));
+        ticks.push_back(sim::Now());
+    }
+    EXPECT_EQ(ticks, (std::vector<sim::Time>{250, 300, 400}));
+    EXPECT_EQ(FindWindowW(u"dialog", u"PHONE"), w);
+    EXPECT_EQ(FindWindowW(u"Dialog", u"Phone2"), nullptr);
+}
+
 }  // namespace

@@ -324,9 +324,9 @@ bool NextMessage(MSG* out, const std::function<bool()>& stop) {
         for (auto& t : p.timers)
             if (Win(t.hwnd) && t.due <= p.now && (!due || t.due < due->due)) due = &t;
         if (due) {
-            // Missed periods are not made up: one WM_TIMER, then the next
-            // period counts from now.
-            due->due = p.now + due->period;
+            // Missed periods are not made up: one WM_TIMER now, and the
+            // next on the timer's own grid, as Windows does.
+            while (due->due <= p.now) due->due += due->period;
             *out = MSG{};
             out->hwnd = due->hwnd;
             out->message = WM_TIMER;
@@ -844,7 +844,8 @@ HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
         const Window& w = P().windows[i];
         if (!w.alive) continue;
         if (lpClassName && LowerStr(w.cls) != LowerStr(Str(lpClassName))) continue;
-        if (lpWindowName && w.title != Str(lpWindowName)) continue;
+        // Class and title both match without regard to case.
+        if (lpWindowName && LowerStr(w.title) != LowerStr(Str(lpWindowName))) continue;
         HWND h = reinterpret_cast<HWND>(kWindowBase + i);
         return tr.Returns(h, H(h));
     }
