@@ -98,16 +98,4 @@ TEST_F(KeyTableTest, MissingKeyOrValueLeavesTheDefaultsAndCapturesNothing) {
     EXPECT_TRUE(sim::Trace().empty()) << sim::Trace().front().Text();
 }
 
-TEST_F(KeyTableTest, DefaultLabelsAndNamesMatchTheDefaultActions) {
-    EXPECT_STREQ(ActionCodeLabels[0], "FAKE");
-    EXPECT_STREQ(ActionCodeLabels[5], "Calendar*2");
-    EXPECT_STREQ(ActionCodeLabels[16], "Red*3");
-    // Every default double/triple press action names its own button.
-    for (int slot : {0, 1, 2, 3, 6, 7}) {
-        std::string name = ButtonNames[slot];
-        EXPECT_EQ(std::string(ActionCodeLabels[DefaultKeyTable[slot].actions[1]]), name + "*2");
-        EXPECT_EQ(std::string(ActionCodeLabels[DefaultKeyTable[slot].actions[2]]), name + "*3");
-    }
-}
-
 }  // namespace

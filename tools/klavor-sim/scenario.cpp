@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "capture.h"
@@ -344,7 +345,7 @@ std::string DescribeKeys(const std::vector<const sim::Event*>& keys) {
     for (std::size_t i = 0; i < keys.size();) {
         if (!out.empty()) out += ", ";
         unsigned vk = keys[i]->vk;
-        if (vk == VK_LWIN && !keys[i]->up && i + 3 < keys.size() + 0 && !keys[i + 1]->up &&
+        if (vk == VK_LWIN && !keys[i]->up && i + 3 < keys.size() && !keys[i + 1]->up &&
             is(i + 2, VK_LWIN, true) && is(i + 3, keys[i + 1]->vk, true)) {
             out += "Win+" + KeyName(keys[i + 1]->vk);
             i += 4;
@@ -455,7 +456,7 @@ struct Thief {
     int nextId = 1;
 };
 
-void ScheduleAction(const Action& a, Thief* thief) {
+void ScheduleAction(const Action& a, const std::shared_ptr<Thief>& thief) {
     sim::At(a.t, [a, thief] {
         std::string note = a.text;
         switch (a.kind) {
@@ -577,12 +578,11 @@ Outcome Run(const Scenario& s, bool trace) {
     if (s.phone == Scenario::Phone::Up) phoneUp();
     if (s.phone == Scenario::Phone::At) sim::At(s.phoneAt, phoneUp);
 
-    static Thief thief;
-    thief = Thief{};
+    auto thief = std::make_shared<Thief>();
     sim::Time last = s.phone == Scenario::Phone::At ? s.phoneAt : 0;
     if (s.phone == Scenario::Phone::Never) last = kPhoneWait;
     for (const Action& a : s.actions) {
-        ScheduleAction(a, &thief);
+        ScheduleAction(a, thief);
         last = std::max(last, a.t);
     }
     sim::SetRunLimit(s.end ? *s.end : last + kGrace);
