@@ -11,16 +11,8 @@
 #include "capture.h"
 #include "key_table.h"
 #include "phone.h"
+#include "scenario.h"
 #include "sequence.h"
-
-// Puts the program's process-wide state back where a new process starts.
-inline void ResetProgramState() {
-    std::memcpy(KeyTable, DefaultKeyTable, sizeof KeyTable);
-    ResetSequence();
-    recaptureTicks = -1;
-    g_hWnd = nullptr;
-    g_pUnregisterFunc1 = nullptr;
-}
 
 // The engine on its own: a program window and the resolved export, as the
 // shell leaves them, and a foreground application that records keys.
@@ -28,7 +20,7 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::Reset();
-        ResetProgramState();
+        scenario::NewProgramProcess();
         g_hWnd = sim::CreateWindowFor(sim::kProgram, u"KlavorWndClass", u"Klavor Window");
         g_pUnregisterFunc1 = reinterpret_cast<UnregisterFunc1Proc>(
             reinterpret_cast<void*>(GetProcAddressW(LoadLibraryW(u"coredll.dll"), u"UnregisterFunc1")));

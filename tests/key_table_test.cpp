@@ -67,7 +67,7 @@ TEST_F(KeyTableTest, ValuesOfAnyOtherLengthLeaveTheDefaults) {
     Image full = AllCapturedImage();
     for (std::size_t size : {129u, 200u, 127u, 64u, 1u, 0u}) {
         SCOPED_TRACE("value of " + std::to_string(size) + " bytes");
-        ResetProgramState();
+        scenario::NewProgramProcess();
         Image value(size, 0x02);  // every word mode/capture-looking
         std::copy(full.begin(), full.begin() + static_cast<long>(std::min<std::size_t>(size, 128)), value.begin());
         StoreValue(value);

@@ -93,19 +93,6 @@ TEST_F(KlavorcfgTest, RegRefusesABadFileAndWritesNothing) {
     EXPECT_EQ(Files(), (std::vector<std::string>{"bad.klavor", "old.reg", "short.bin"}));
 }
 
-TEST_F(KlavorcfgTest, ShowSaysWhatTheProgramMakesOfEachLength) {
-    klavorcfg::Bytes value = klavorcfg::EncodeTable(klavorcfg::DefaultTable());
-    value[0] = MODE_CAPTURE;
-    for (std::size_t n : {127u, 128u, 129u}) {
-        value.resize(n, 0);
-        Write("v.reg", klavorcfg::FormatRegFile(value));
-        Outcome run = Klavorcfg("show v.reg");
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, klavorcfg::DescribeValue(value, "v.reg"));
-        EXPECT_EQ(run.out.find("Calendar   capture") != std::string::npos, n == 128) << run.out;
-    }
-}
-
 TEST_F(KlavorcfgTest, ShowOutputFedToRegGivesBackTheSameValue) {
     klavorcfg::Bytes image = klavorcfg::EncodeTable(klavorcfg::DefaultTable());
     image[2 * KEY_ENTRY_BYTES] = 7;          // Camera: mode 7

@@ -11,12 +11,7 @@ class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::Reset();
-        ResetProgramState();
-        g_hInstance = nullptr;
-        g_hCoredll = nullptr;
-#define KLAVOR_ICON_ID(id) id,
-        sim::SetProgramIcons({KLAVOR_ICON_IDS(KLAVOR_ICON_ID)});
-#undef KLAVOR_ICON_ID
+        scenario::NewProgramProcess();
     }
 
     HWND PhoneUp(const std::u16string& title = u"Phone") {

@@ -29,7 +29,6 @@ struct Window {
     std::u16string cls;
     std::u16string title;
     WNDPROC proc = nullptr;
-    bool alive = true;
 };
 
 struct WindowClass {
@@ -178,8 +177,7 @@ private:
 Window* Win(HWND h) {
     auto v = reinterpret_cast<ULONG_PTR>(h);
     if (v < kWindowBase || v >= kWindowBase + P().windows.size()) return nullptr;
-    Window* w = &P().windows[v - kWindowBase];
-    return w->alive ? w : nullptr;
+    return &P().windows[v - kWindowBase];
 }
 
 Event MakeEvent(Event::Kind kind) {
@@ -191,7 +189,7 @@ Event MakeEvent(Event::Kind kind) {
 }
 
 HWND NewWindow(Pid pid, const std::u16string& cls, const std::u16string& title, WNDPROC proc) {
-    P().windows.push_back(Window{pid, cls, title, proc, true});
+    P().windows.push_back(Window{pid, cls, title, proc});
     HWND h = reinterpret_cast<HWND>(kWindowBase + P().windows.size() - 1);
     Event e = MakeEvent(Event::Kind::WindowCreated);
     e.hwnd = h;
@@ -480,8 +478,6 @@ void At(Time t, std::function<void()> fn) {
     P().scheduled.push_back(Scheduled{t, P().seq++, std::move(fn)});
 }
 
-void Advance(Time ms) { RunEventsUntil(P().now + ms); }
-
 Pid StartProcess(const std::string& name) {
     P().processes.push_back(name);
     return static_cast<Pid>(P().processes.size() - 1);
@@ -497,30 +493,9 @@ HWND CreateWindowFor(Pid pid, const std::u16string& cls, const std::u16string& t
     return NewWindow(pid, cls, title, nullptr);
 }
 
-void DestroyWindowOf(HWND hwnd) {
-    if (Window* w = Win(hwnd)) w->alive = false;
-    auto& keys = P().hotKeys;
-    keys.erase(std::remove_if(keys.begin(), keys.end(), [&](const HotKey& k) { return k.hwnd == hwnd; }),
-               keys.end());
-    if (P().foreground == hwnd) P().foreground = nullptr;
-}
-
-std::vector<HWND> WindowsOf(Pid pid) {
-    std::vector<HWND> out;
-    for (std::size_t i = 0; i < P().windows.size(); ++i)
-        if (P().windows[i].alive && P().windows[i].pid == pid)
-            out.push_back(reinterpret_cast<HWND>(kWindowBase + i));
-    return out;
-}
-
 Pid OwnerOf(HWND hwnd) {
     Window* w = Win(hwnd);
     return w ? w->pid : 0;
-}
-
-std::u16string ClassOf(HWND hwnd) {
-    Window* w = Win(hwnd);
-    return w ? w->cls : std::u16string();
 }
 
 std::u16string TitleOf(HWND hwnd) {
@@ -529,8 +504,6 @@ std::u16string TitleOf(HWND hwnd) {
 }
 
 void SetForeground(HWND hwnd) { P().foreground = hwnd; }
-HWND Foreground() { return P().foreground; }
-
 void SetScreen(int width, int height) {
     P().screenWidth = width;
     P().screenHeight = height;
@@ -596,8 +569,6 @@ std::optional<HotKey> HotKeyHolder(UINT mods, UINT vk) {
     return std::nullopt;
 }
 
-void Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) { PostTo(hwnd, msg, wParam, lParam); }
-
 std::vector<MSG> TakeProgramMessages() {
     std::vector<MSG> out;
     out.swap(P().queue);
@@ -622,15 +593,6 @@ bool TapTrayIcon(HWND hwnd, UINT id) {
 
 bool MenuOpen() { return P().menuLoop.open; }
 
-std::vector<std::u16string> MenuLabels() {
-    std::vector<std::u16string> out;
-    if (!P().menuLoop.open) return out;
-    auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(P().menuLoop.menu));
-    if (it == P().menus.end()) return out;
-    for (const auto& item : it->second.items) out.push_back(item.label);
-    return out;
-}
-
 bool ChooseMenuItem(const std::u16string& label) {
     Modal& loop = P().menuLoop;
     if (!loop.open) return false;
@@ -653,8 +615,6 @@ bool DismissMenu() {
     loop.open = false;
     return true;
 }
-
-bool MessageBoxOpen() { return P().boxLoop.open; }
 
 bool CloseMessageBox() {
     if (!P().boxLoop.open) return false;
@@ -842,7 +802,6 @@ HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
     Traced tr("FindWindowW", Join({Quote(lpClassName), Quote(lpWindowName)}));
     for (std::size_t i = 0; i < P().windows.size(); ++i) {
         const Window& w = P().windows[i];
-        if (!w.alive) continue;
         if (lpClassName && LowerStr(w.cls) != LowerStr(Str(lpClassName))) continue;
         // Class and title both match without regard to case.
         if (lpWindowName && LowerStr(w.title) != LowerStr(Str(lpWindowName))) continue;

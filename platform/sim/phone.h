@@ -41,8 +41,6 @@ void SetRunLimit(Time limit);
 // Runs fn when virtual time reaches t (events at equal times run in the
 // order they were scheduled). Events run only while the program waits.
 void At(Time t, std::function<void()> fn);
-// Lets virtual time pass outside any program call, running due events.
-void Advance(Time ms);
 
 // ---- Processes, windows, screen ------------------------------------------
 Pid StartProcess(const std::string& name);
@@ -50,13 +48,9 @@ const std::string& ProcessName(Pid pid);
 // A window of another process (or of the program, for engine-level tests):
 // it has no window procedure; messages sent to it are recorded.
 HWND CreateWindowFor(Pid pid, const std::u16string& cls, const std::u16string& title);
-void DestroyWindowOf(HWND hwnd);
-std::vector<HWND> WindowsOf(Pid pid);
 Pid OwnerOf(HWND hwnd);
-std::u16string ClassOf(HWND hwnd);
 std::u16string TitleOf(HWND hwnd);
 void SetForeground(HWND hwnd);
-HWND Foreground();
 void SetScreen(int width, int height);
 HINSTANCE ProgramInstance();
 // The icon resources the program's image carries; LoadIconW finds only these.
@@ -93,8 +87,6 @@ std::vector<HotKey> HotKeys();
 std::optional<HotKey> HotKeyHolder(UINT mods, UINT vk);
 
 // ---- Messages ----------------------------------------------------------------
-// Posts a message as another process would (to any window).
-void Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Taking messages off the program's queue directly, for tests that drive
 // the program without a message loop.
 std::vector<MSG> TakeProgramMessages();
@@ -117,12 +109,10 @@ bool TapTrayIcon(HWND hwnd, UINT id);
 bool NotifyTrayIcon(HWND hwnd, UINT id, UINT mouseMessage);
 
 bool MenuOpen();
-std::vector<std::u16string> MenuLabels();
 // Picks the open menu's item with this label; false if no menu is open or
 // it has no such item.
 bool ChooseMenuItem(const std::u16string& label);
 bool DismissMenu();
-bool MessageBoxOpen();
 bool CloseMessageBox();
 
 // ---- What happened -------------------------------------------------------

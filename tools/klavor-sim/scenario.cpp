@@ -501,8 +501,12 @@ void ScheduleAction(const Action& a, const std::shared_ptr<Thief>& thief) {
     });
 }
 
-// A new process starts with the program's state as built; so does every run.
-void ResetProgram() {
+
+std::u16string Wide(const WCHAR* s) { return std::u16string(s); }
+
+}  // namespace
+
+void NewProgramProcess() {
     std::memcpy(KeyTable, DefaultKeyTable, sizeof KeyTable);
     ResetSequence();
     recaptureTicks = -1;
@@ -510,11 +514,10 @@ void ResetProgram() {
     g_pUnregisterFunc1 = nullptr;
     g_hInstance = nullptr;
     g_hCoredll = nullptr;
+#define KLAVOR_ICON_ID(id) id,
+    sim::SetProgramIcons({KLAVOR_ICON_IDS(KLAVOR_ICON_ID)});
+#undef KLAVOR_ICON_ID
 }
-
-std::u16string Wide(const WCHAR* s) { return std::u16string(s); }
-
-}  // namespace
 
 std::string ParseError::Text() const { return file + ":" + std::to_string(line) + ": " + message; }
 
@@ -552,10 +555,7 @@ std::string KeyName(unsigned vk) {
 
 Outcome Run(const Scenario& s, bool trace) {
     sim::Reset();
-    ResetProgram();
-#define KLAVOR_ICON_ID(id) id,
-    sim::SetProgramIcons({KLAVOR_ICON_IDS(KLAVOR_ICON_ID)});
-#undef KLAVOR_ICON_ID
+    NewProgramProcess();
     sim::SetCoredll(s.coredllLoads, s.coredllExports);
     sim::SetScreen(s.screenWidth, s.screenHeight);
     if (s.configValue)

@@ -57,6 +57,10 @@ struct Outcome {
     std::string timeline;
 };
 
+// The program's process-wide state as a new process starts with it, and
+// its image's icons on the phone. Every run, and every test, starts so.
+void NewProgramProcess();
+
 // Runs the program's WinMain on a freshly reset phone.
 Outcome Run(const Scenario& s, bool trace = false);
 
