@@ -159,11 +159,19 @@ int ParseButton(const std::vector<Token>& tokens, std::size_t& i) {
         i = 2;
         return ParseNumber(tokens[1].text, KEY_SLOTS - 1, "slot");
     }
+    // The words of each button's name, split once.
+    static const std::array<std::vector<std::string>, KEY_SLOTS> kNameWords = [] {
+        std::array<std::vector<std::string>, KEY_SLOTS> all;
+        for (int slot = 0; slot < KEY_SLOTS; ++slot) {
+            std::istringstream words(ButtonNames[slot]);
+            all[slot].assign(std::istream_iterator<std::string>(words), {});
+        }
+        return all;
+    }();
     int best = -1;
     std::size_t bestWords = 0;
     for (int slot = 0; slot < KEY_SLOTS; ++slot) {
-        std::istringstream words(ButtonNames[slot]);
-        std::vector<std::string> name{std::istream_iterator<std::string>(words), {}};
+        const std::vector<std::string>& name = kNameWords[slot];
         bool match = tokens[0].quoted ? EqualNoCase(tokens[0].text, ButtonNames[slot])
                                       : tokens.size() >= name.size();
         for (std::size_t w = 0; match && !tokens[0].quoted && w < name.size(); ++w)
