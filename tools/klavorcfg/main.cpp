@@ -13,10 +13,14 @@ namespace {
 
 const char kUsage[] =
     "usage: klavorcfg reg CONFIG [-o OUT] [--no-check]\n"
-    "                                       write the .reg file for CONFIG (to stdout, or OUT; - is stdout)\n"
-    "       klavorcfg show FILE [--no-check]  print the configuration a .reg, raw image or text file holds\n"
-    "       klavorcfg check FILE            only say what FILE will do wrong on the phone\n"
-    "       klavorcfg defaults              print the built-in configuration\n"
+    "           write the .reg file for CONFIG to standard output, or to OUT (- is\n"
+    "           standard output)\n"
+    "       klavorcfg show FILE [--no-check]\n"
+    "           print the configuration a .reg, raw image or text file holds\n"
+    "       klavorcfg check FILE\n"
+    "           only say what FILE will do wrong on the phone\n"
+    "       klavorcfg defaults\n"
+    "           print the built-in configuration\n"
     "       klavorcfg --help\n"
     "\n"
     "CONFIG and FILE may be the readable text form (UTF-8, or UTF-16 with a byte\n"
