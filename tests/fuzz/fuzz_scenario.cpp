@@ -1,0 +1,82 @@
+// klavor-sim's scenario parser, and a short run of the program on what it
+// accepts. A refusal names the file and the line; a scenario that parses
+// runs without a fault and leaves the phone clean once the program exits:
+// no hot key and no tray icon of its own, no key held down.
+//
+// The scenario is taken to sit in examples/, so that its configuration
+// lines can name the example files; a line naming a file elsewhere is not
+// run (the fuzzer would read the machine's files, /dev/zero among them).
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "fuzz_check.h"
+#include "key_table.h"
+#include "phone.h"
+#include "scenario.h"
+
+namespace {
+
+const std::string kFile = std::string(KLAVOR_SOURCE_DIR) + "/examples/fuzz.scenario";
+constexpr sim::Time kLongestRun = 120 * 1000;  // phone time: long enough for the first sweep
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// As the parser splits a line: '#' starts a comment, then the first word.
+bool NamesAFileOutsideExamples(const std::string& text) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        line = line.substr(0, line.find('#'));
+        std::size_t b = line.find_first_not_of(" \t\r");
+        if (b == std::string::npos) continue;
+        std::size_t e = line.find_first_of(" \t", b);
+        if (Lower(line.substr(b, e == std::string::npos ? std::string::npos : e - b)) != "config") continue;
+        std::string rest = e == std::string::npos ? "" : Lower(line.substr(e));
+        rest.erase(0, rest.find_first_not_of(" \t\r"));
+        if (rest.compare(0, 3, "hex") != 0 && rest.find('/') != std::string::npos) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string text = fuzz::Text(data, size);
+    if (NamesAFileOutsideExamples(text)) return 0;
+    auto parsed = scenario::ParseScenario(text, kFile);
+    if (auto* error = std::get_if<scenario::ParseError>(&parsed)) {
+        FUZZ_CHECK(error->line > 0 && fuzz::NamesFileAndLine(error->Text(), kFile),
+                   "a refusal must name the file and line: " + error->Text());
+        return 0;
+    }
+    scenario::Scenario s = std::get<scenario::Scenario>(parsed);
+    (void)scenario::CheckConfiguration(s);
+    // A short run: what happens after the first two minutes is more of the same.
+    s.actions.erase(std::remove_if(s.actions.begin(), s.actions.end(),
+                                   [](const scenario::Action& a) { return a.t > kLongestRun; }),
+                    s.actions.end());
+    if (!s.end || *s.end > kLongestRun) s.end = kLongestRun;
+    if (s.phone == scenario::Scenario::Phone::At) s.phoneAt = std::min(s.phoneAt, kLongestRun);
+    scenario::Outcome o = scenario::Run(s, size % 2 == 1);
+
+    if (s.anotherCopy && o.exited) FUZZ_CHECK(o.exitCode == 0, "a second copy exits with 0");
+    if (o.exited) {
+        FUZZ_CHECK(o.exitCode == 0 || o.exitCode == 1, "exit code " + std::to_string(o.exitCode));
+        for (const sim::HotKey& k : sim::HotKeys())
+            FUZZ_CHECK(sim::OwnerOf(k.hwnd) != sim::kProgram, "a hot key left behind: id " + std::to_string(k.id));
+        for (const sim::TrayIcon& t : sim::TrayIcons())
+            FUZZ_CHECK(sim::OwnerOf(t.hwnd) != sim::kProgram, "the tray icon left behind");
+    }
+    // Every key that went down came up again: hardware presses are whole,
+    // and the program sends every key down with its key up.
+    std::map<unsigned, bool> down;
+    for (const sim::Event& e : sim::Events()) {
+        if (e.kind == sim::Event::Kind::HotKeyPosted) down[e.vk] = true;
+        if (e.kind == sim::Event::Kind::KeyToForeground) down[e.vk] = !e.up;
+    }
+    for (const auto& [vk, isDown] : down) FUZZ_CHECK(!isDown, "key " + sim::Hex(vk) + " is left down");
+    return 0;
+}
