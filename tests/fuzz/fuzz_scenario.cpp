@@ -1,7 +1,8 @@
 // klavor-sim's scenario parser, and a short run of the program on what it
 // accepts. A refusal names the file and the line; a scenario that parses
 // runs without a fault and leaves the phone clean once the program exits:
-// no hot key and no tray icon of its own, no key held down.
+// no hot key and no tray icon of its own, no key held down. Then it runs
+// again under the soak's checks (tests/soak), where they can judge it.
 //
 // The scenario is taken to sit in examples/, so that its configuration
 // lines can name the example files; a line naming a file elsewhere is not
@@ -14,6 +15,7 @@
 #include "key_table.h"
 #include "phone.h"
 #include "scenario.h"
+#include "soak.h"
 
 namespace {
 
@@ -78,5 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (e.kind == sim::Event::Kind::KeyToForeground) down[e.vk] = !e.up;
     }
     for (const auto& [vk, isDown] : down) FUZZ_CHECK(!isDown, "key " + sim::Hex(vk) + " is left down");
+
+    soak::RunResult checked = soak::CheckRun(s);
+    if (!checked.unsupported && checked.failure)
+        FUZZ_CHECK(false, std::string(soak::CheckName(checked.failure->check)) + " at " +
+                              std::to_string(checked.failure->t) + " ms: " + checked.failure->what);
     return 0;
 }

@@ -579,7 +579,9 @@ std::string KeyName(unsigned vk) {
     return hex;
 }
 
-Outcome Run(const Scenario& s, bool trace) {
+namespace {
+
+Outcome RunProgram(const Scenario& s, const std::function<void()>& started) {
     sim::Reset();
     NewProgramProcess();
     sim::SetCoredll(s.coredllLoads, s.coredllExports);
@@ -613,6 +615,7 @@ Outcome Run(const Scenario& s, bool trace) {
     }
     sim::SetRunLimit(s.end ? *s.end : last + kGrace);
 
+    if (started) started();
     sim::AddNote("Klavor starts");
     Outcome o;
     WCHAR noArguments[] = u"";
@@ -623,8 +626,17 @@ Outcome Run(const Scenario& s, bool trace) {
     } catch (const sim::Halted&) {
         sim::AddNote("the scenario ends; Klavor is still running");
     }
+    return o;
+}
+
+}  // namespace
+
+Outcome Run(const Scenario& s, bool trace) {
+    Outcome o = RunProgram(s, nullptr);
     o.timeline = Timeline(trace);
     return o;
 }
+
+Outcome RunWatched(const Scenario& s, const std::function<void()>& started) { return RunProgram(s, started); }
 
 }  // namespace scenario

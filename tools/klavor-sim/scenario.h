@@ -4,6 +4,7 @@
 #define KLAVOR_TOOLS_SCENARIO_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
@@ -70,6 +71,12 @@ std::vector<std::string> CheckConfiguration(const Scenario& s);
 
 // Runs the program's WinMain on a freshly reset phone.
 Outcome Run(const Scenario& s, bool trace = false);
+
+// The same run, for a harness that watches the program as it goes, with no
+// timeline: `started` is called once the phone is set up and the scenario's
+// events are scheduled, just before WinMain, so that events it schedules
+// run after the scenario's own at equal times.
+Outcome RunWatched(const Scenario& s, const std::function<void()>& started);
 
 // The name the timeline gives a virtual key: the labels of codes 0 to 16,
 // the buttons' names, "Win", else hex.

@@ -1,0 +1,125 @@
+// The soak: the real WinMain on the simulated phone, driven by a seeded
+// random stream of events, and checked after every one of them.
+//
+// A stream is a list of runs. Each run is a klavor-sim scenario: a random
+// configuration (modes, keys, counts, actions; loops included), a start-up
+// (the phone's window, coredll, sometimes another copy), then presses of
+// the eight buttons plain and with Win or Shift, thefts of hot keys, tray
+// taps with choices, dismissals and the About box, in bursts and gaps
+// around the 100-ms tick and the quiet period before a sequence fires.
+// Most runs end with Exit from the tray menu.
+//
+// What every run is checked for:
+//   - whenever the program is idle (after every event, before and after
+//     every tick that may fire or sweep): no key is left down, the Windows
+//     key above all, and every key down that reached the foreground
+//     application has had its key up;
+//   - the hot keys are where the configuration puts them: after every
+//     firing the fired slot holds its three again, after every sweep every
+//     captured slot holds its keys unless a later slot of mode free or
+//     capture takes the same key, thefts last until the next sweep, and
+//     nothing else moves (without UnregisterFunc1 a key another program
+//     holds stays with it);
+//   - a firing sends exactly its action (Win down, key down, Win up, key
+//     up) and none of it comes back to the fired slot's own hot keys; a
+//     pending sequence fires within six ticks of its last press; keys are
+//     sent on no other tick; sweeps come every 301 ticks;
+//   - the tray icon, the menu and the About box are open exactly when the
+//     taps and choices so far say;
+//   - the program exits when the stream says (Exit chosen: code 1; another
+//     copy running: code 0) and not otherwise, and leaves no hot key, no
+//     tray icon and no menu behind.
+//
+// A failing run is shrunk, by dropping events and simplifying its set-up,
+// to a small scenario that still fails the same check; klavor-soak prints
+// it, and `klavor-soak --replay FILE` checks it again.
+#ifndef KLAVOR_TESTS_SOAK_H
+#define KLAVOR_TESTS_SOAK_H
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "phone.h"
+#include "scenario.h"
+
+namespace soak {
+
+// A run as scenario lines: the set-up, then one event a line at an
+// absolute time in milliseconds, as klavor-sim reads them.
+struct Lines {
+    std::vector<std::string> setUp;
+    struct Event {
+        sim::Time t;
+        std::string what;  // "press Calendar with Win", "tap tray", ...
+    };
+    std::vector<Event> events;
+};
+
+std::string ScenarioText(const Lines& lines, const std::string& heading = "");
+// The lines a scenario text holds; set-up lines are kept as they are,
+// events need absolute times in milliseconds ("1234ms ..."). nullopt (and
+// `error`) for anything else.
+std::optional<Lines> ParseLines(const std::string& text, std::string* error);
+
+struct GenerateOptions {
+    std::size_t minEvents = 20;
+    std::size_t maxEvents = 400;
+};
+// One random run.
+Lines Generate(std::mt19937_64& rng, const GenerateOptions& options = {});
+
+enum class Check {
+    None,
+    KeyLeftDown,          // a key down, the Windows key above all, without its key up
+    HotKeys,              // a hot key where the configuration does not put it
+    Firing,               // a firing that sent other keys, or to its own hot keys
+    Liveness,             // a sequence that did not fire, a sweep that did not come
+    Tray,                 // the tray icon, menu or About box not as the taps say
+    Exit,                 // an exit that is not the stream's, or what it leaves behind
+};
+const char* CheckName(Check c);
+
+struct Failure {
+    Check check = Check::None;
+    sim::Time t = 0;
+    std::string what;
+};
+
+struct RunResult {
+    // The scenario is one the soak cannot judge: events on the program's
+    // tick grid, or a tap while the program's own menu or About box is
+    // open. Such runs are neither passed nor failed.
+    bool unsupported = false;
+    std::string whyUnsupported;
+    std::optional<Failure> failure;
+    std::size_t events = 0;  // scenario events that ran
+    sim::Time phoneTime = 0;
+    // What the run exercised, so that a pass says something.
+    struct Counts {
+        std::size_t firings = 0, firingsWithWin = 0, chained = 0, sweeps = 0, restored = 0, steals = 0, menus = 0,
+                    aboutBoxes = 0, exits = 0;
+        Counts& operator+=(const Counts& o);
+        std::string Text() const;
+    } counts;
+};
+
+// Runs the scenario on a fresh phone and checks it all along. `tamper`, if
+// given, is called once the run is set up (tests use it to disturb the
+// phone behind the program's back).
+RunResult CheckRun(const scenario::Scenario& s, const std::function<void()>& tamper = {});
+RunResult CheckLines(const Lines& lines, const std::function<void()>& tamper = {});
+
+// The smallest run found, within `budget` runs, that `stillFails`: events
+// dropped in halves then one by one, then set-up lines and configuration
+// slots made plainer.
+Lines Shrink(const Lines& failing, const std::function<bool(const Lines&)>& stillFails, std::size_t budget = 3000);
+// Shrink by the check that failed.
+Lines ShrinkFailure(const Lines& failing, Check check, std::size_t budget = 3000);
+
+}  // namespace soak
+
+#endif

@@ -1,0 +1,138 @@
+// The soak's own machinery: the runs it writes are scenarios klavor-sim
+// reads, its checks fire on what goes wrong, and shrinking finds the events
+// that matter.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "soak.h"
+
+namespace {
+
+const std::string kExamples = std::string(KLAVOR_SOURCE_DIR) + "/examples/";
+
+scenario::Scenario Parse(const std::string& text) {
+    auto parsed = scenario::ParseScenario(text, kExamples + "soak-test.scenario");
+    if (auto* e = std::get_if<scenario::ParseError>(&parsed)) {
+        ADD_FAILURE() << e->Text();
+        return {};
+    }
+    return std::get<scenario::Scenario>(parsed);
+}
+
+TEST(SoakStream, RunsAreScenariosKlavorSimReadsWithEventsOffTheTickGrid) {
+    std::size_t exits = 0, tray = 0, wrongLength = 0;
+    for (unsigned seed = 1; seed <= 200; ++seed) {
+        std::mt19937_64 rng(seed);
+        soak::Lines run = soak::Generate(rng, {5, 60});
+        scenario::Scenario s = Parse(soak::ScenarioText(run, "seed " + std::to_string(seed)));
+        ASSERT_EQ(s.actions.size(), run.events.size()) << seed;
+        ASSERT_TRUE(s.configValue && s.end) << seed;
+        wrongLength += s.configValue->size() != KEY_TABLE_BYTES;
+        for (std::size_t i = 0; i < s.actions.size(); ++i) {
+            const scenario::Action& a = s.actions[i];
+            EXPECT_EQ(a.t, run.events[i].t);
+            EXPECT_NE(a.t % 100, 0u) << seed << ": " << a.text;
+            bool isTray = a.kind != scenario::Action::Kind::Press && a.kind != scenario::Action::Kind::Steal;
+            tray += isTray;
+            // A tray event comes after the one before it has been handled.
+            if (isTray && i > 0) {
+                EXPECT_GT(a.t, s.actions[i - 1].t) << seed << ": " << a.text;
+            }
+        }
+        exits += !s.actions.empty() && s.actions.back().item == "Exit";
+    }
+    EXPECT_GT(exits, 100u);
+    EXPECT_GT(tray, 500u);
+    EXPECT_GT(wrongLength, 0u);
+}
+
+const std::string kCaptureAll = "config capture-all.reg\nphone up\n";
+
+TEST(SoakCheck, TheProgramPassesAndWhatIsDoneBehindItsBackDoesNot) {
+    scenario::Scenario s = Parse(kCaptureAll +
+                                 "1001ms press Calendar\n2001ms press Green with Win\n+150ms press Green\n"
+                                 "3001ms steal Red\n4001ms tap tray\n4501ms choose Exit\n");
+    soak::RunResult ok = soak::CheckRun(s);
+    ASSERT_FALSE(ok.failure) << ok.failure->what;
+    EXPECT_FALSE(ok.unsupported);
+    EXPECT_EQ(ok.events, 6u);
+    EXPECT_EQ(ok.counts.firings, 2u);
+    EXPECT_EQ(ok.counts.exits, 1u);
+
+    // A hot key nobody asked for.
+    soak::RunResult taken = soak::CheckRun(s, [] {
+        sim::At(2500, [] {
+            HWND other = sim::CreateWindowFor(sim::StartProcess("intruder"), u"X", u"");
+            sim::RegisterHotKeyFor(other, 7, 0, 'Q');
+        });
+    });
+    ASSERT_TRUE(taken.failure);
+    EXPECT_EQ(taken.failure->check, soak::Check::HotKeys);
+    // Seen at the next look: a tick or an event.
+    EXPECT_GT(taken.failure->t, 2500u);
+    EXPECT_LE(taken.failure->t, 3001u);
+    EXPECT_NE(taken.failure->what.find("hot key 0x51 is held by"), std::string::npos) << taken.failure->what;
+
+    // The Windows key left down.
+    soak::RunResult stuck = soak::CheckRun(s, [] { sim::At(1500, [] { sim::KeyDown(VK_LWIN); }); });
+    ASSERT_TRUE(stuck.failure);
+    EXPECT_EQ(stuck.failure->check, soak::Check::KeyLeftDown);
+    EXPECT_EQ(stuck.failure->what, "the Windows key is left down");
+
+    // A key sent with no firing due.
+    soak::RunResult sent = soak::CheckRun(s, [] { sim::At(3200, [] { keybd_event('Z', 0, 0, 0); keybd_event('Z', 0, KEYEVENTF_KEYUP, 0); }); });
+    ASSERT_TRUE(sent.failure);
+    EXPECT_EQ(sent.failure->check, soak::Check::Firing);
+}
+
+TEST(SoakCheck, ScenariosItCannotJudgeAreSaidSo) {
+    // The demo presses on whole seconds, the program's tick grid.
+    auto demo = scenario::LoadScenario(kExamples + "demo.scenario");
+    ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(demo));
+    soak::RunResult r = soak::CheckRun(std::get<scenario::Scenario>(demo));
+    EXPECT_TRUE(r.unsupported);
+    EXPECT_NE(r.whyUnsupported.find("tick grid, at 5.000 s"), std::string::npos) << r.whyUnsupported;
+    // A tap while the menu is open.
+    r = soak::CheckRun(Parse(kCaptureAll + "1001ms tap tray\n1501ms tap tray\n"));
+    EXPECT_TRUE(r.unsupported);
+    EXPECT_FALSE(r.failure);
+}
+
+TEST(SoakCheck, ALoopingConfigurationIsTheProgramsOwnBusiness) {
+    // Calendar and Contacts press each other: a firing every tick until Exit.
+    soak::RunResult r = soak::CheckRun(Parse("config runaway.klavor\nphone up\n1001ms press Calendar\n"
+                                             "3001ms tap tray\n3051ms choose Exit\n"));
+    ASSERT_FALSE(r.failure) << r.failure->what;
+    EXPECT_GT(r.counts.firings, 15u);
+    EXPECT_EQ(r.counts.chained, r.counts.firings);
+}
+
+TEST(SoakShrink, KeepsOnlyTheEventsAndSetUpTheFailureNeeds) {
+    soak::Lines lines;
+    lines.setUp = {"phone up", "coredll missing", "another copy running", "end 100000ms"};
+    for (int i = 0; i < 60; ++i) lines.events.push_back({1001u + 100u * i, "press Calendar"});
+    lines.events[17].what = "steal Red";
+    lines.events[41].what = "press Green with Win";
+    std::size_t runs = 0;
+    auto fails = [&](const soak::Lines& l) {
+        ++runs;
+        auto has = [&](const std::string& what) {
+            return std::any_of(l.events.begin(), l.events.end(), [&](const soak::Lines::Event& e) { return e.what == what; });
+        };
+        bool missing = std::find(l.setUp.begin(), l.setUp.end(), "coredll missing") != l.setUp.end();
+        return has("steal Red") && has("press Green with Win") && missing;
+    };
+    soak::Lines small = soak::Shrink(lines, fails);
+    ASSERT_EQ(small.events.size(), 2u);
+    EXPECT_EQ(small.events[0].t, 2701u);
+    EXPECT_EQ(small.events[1].what, "press Green with Win");
+    EXPECT_EQ(small.setUp, (std::vector<std::string>{"phone up", "coredll missing", "end 100000ms"}));
+    EXPECT_LT(runs, 80u);
+    // Within its budget, however small.
+    runs = 0;
+    soak::Shrink(lines, fails, 5);
+    EXPECT_EQ(runs, 5u);
+}
+
+}  // namespace
