@@ -1,0 +1,216 @@
+// The shell: tray icons, popup menus and message boxes with their modal
+// loops, icons and screen metrics.
+#include <algorithm>
+
+#include "phone_state.h"
+
+namespace sim {
+namespace internal {
+
+// A modal loop on the program's thread: it keeps dispatching the program's
+// messages until the loop is closed by the driver. A WM_QUIT ends it and is
+// posted again for the outer loop.
+void RunModal(Modal& loop) {
+    MSG m;
+    while (NextMessage(&m, [&loop] { return !loop.open; })) {
+        if (m.message == WM_QUIT) {
+            P().quitPosted = true;
+            P().quitCode = static_cast<int>(m.wParam);
+            loop.open = false;
+            loop.result = 0;
+            break;
+        }
+        DispatchTo(&m);
+    }
+}
+
+}  // namespace internal
+
+using namespace internal;
+
+void SetProgramIcons(const std::vector<int>& ids) { P().icons = std::set<int>(ids.begin(), ids.end()); }
+
+std::vector<TrayIcon> TrayIcons() { return P().tray; }
+
+bool NotifyTrayIcon(HWND hwnd, UINT id, UINT mouseMessage) {
+    for (const auto& t : P().tray) {
+        if (t.hwnd == hwnd && t.id == id) {
+            if (t.flags & NIF_MESSAGE) PostTo(hwnd, t.callbackMessage, id, static_cast<LPARAM>(mouseMessage));
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TapTrayIcon(HWND hwnd, UINT id) {
+    return NotifyTrayIcon(hwnd, id, WM_LBUTTONDOWN) && NotifyTrayIcon(hwnd, id, WM_LBUTTONUP);
+}
+
+bool MenuOpen() { return P().menuLoop.open; }
+
+bool ChooseMenuItem(const std::u16string& label) {
+    Modal& loop = P().menuLoop;
+    if (!loop.open) return false;
+    auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(loop.menu));
+    if (it == P().menus.end()) return false;
+    for (const auto& item : it->second.items) {
+        if (item.label == label) {
+            loop.result = static_cast<int>(item.id);
+            loop.open = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DismissMenu() {
+    Modal& loop = P().menuLoop;
+    if (!loop.open) return false;
+    loop.result = 0;
+    loop.open = false;
+    return true;
+}
+
+bool CloseMessageBox() {
+    if (!P().boxLoop.open) return false;
+    P().boxLoop.result = IDOK;
+    P().boxLoop.open = false;
+    return true;
+}
+
+}  // namespace sim
+
+using namespace sim;
+using namespace sim::internal;
+
+extern "C" {
+
+HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
+    Traced tr("LoadIconW", Join({H(hInstance), Quote(lpIconName)}));
+    if (hInstance == ProgramInstance() && IsIntResource(lpIconName)) {
+        int id = static_cast<int>(reinterpret_cast<ULONG_PTR>(lpIconName));
+        if (P().icons.count(id)) {
+            HICON h = reinterpret_cast<HICON>(kIconBase + static_cast<ULONG_PTR>(id));
+            return tr.Returns(h, H(h));
+        }
+    }
+    P().lastError = 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
+    return tr.Returns<HICON>(nullptr, "NULL");
+}
+
+int WINAPI GetSystemMetrics(int nIndex) {
+    Traced tr("GetSystemMetrics", Num(nIndex));
+    int v = nIndex == SM_CXSCREEN ? P().screenWidth : nIndex == SM_CYSCREEN ? P().screenHeight : 0;
+    return tr.Returns(v, Num(v));
+}
+
+HMENU WINAPI CreatePopupMenu(void) {
+    Traced tr("CreatePopupMenu", "");
+    ULONG_PTR h = P().nextMenu++;
+    P().menus[h] = Menu{};
+    return tr.Returns(reinterpret_cast<HMENU>(h), Hex(h));
+}
+
+BOOL WINAPI AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) {
+    Traced tr("AppendMenuW", Join({H(hMenu), Num(uFlags), Num(static_cast<long long>(uIDNewItem)), Quote(lpNewItem)}));
+    auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(hMenu));
+    if (it == P().menus.end()) return tr.Bool(FALSE);
+    it->second.items.push_back(Menu::Item{uFlags, uIDNewItem, Str(lpNewItem)});
+    return tr.Bool(TRUE);
+}
+
+BOOL WINAPI TrackPopupMenuEx(HMENU hMenu, UINT uFlags, int x, int y, HWND hWnd, LPTPMPARAMS lptpm) {
+    Traced tr("TrackPopupMenuEx", Join({H(hMenu), Hex(uFlags), Num(x), Num(y), H(hWnd), H(lptpm)}));
+    auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(hMenu));
+    if (it == P().menus.end() || !Win(hWnd) || P().menuLoop.open) return tr.Bool(FALSE);
+    Event opened = MakeEvent(Event::Kind::MenuOpened);
+    opened.hwnd = hWnd;
+    opened.x = x;
+    opened.y = y;
+    opened.flags = uFlags;
+    for (const auto& item : it->second.items) opened.items.push_back(item.label);
+    Emit(opened);
+    Modal& loop = P().menuLoop;
+    loop = Modal{};
+    loop.open = true;
+    loop.menu = hMenu;
+    RunModal(loop);
+    Event closed = MakeEvent(Event::Kind::MenuClosed);
+    closed.hwnd = hWnd;
+    closed.id = loop.result;
+    Emit(closed);
+    if (uFlags & TPM_RETURNCMD) return tr.Returns<BOOL>(loop.result, Num(loop.result));
+    if (loop.result) PostTo(hWnd, WM_COMMAND, static_cast<WPARAM>(loop.result), 0);
+    return tr.Bool(TRUE);
+}
+
+BOOL WINAPI DestroyMenu(HMENU hMenu) {
+    Traced tr("DestroyMenu", H(hMenu));
+    return tr.Bool(P().menus.erase(reinterpret_cast<ULONG_PTR>(hMenu)) ? TRUE : FALSE);
+}
+
+int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
+    Traced tr("MessageBoxW", Join({H(hWnd), Quote(lpText), Quote(lpCaption), Num(uType)}));
+    Event shown = MakeEvent(Event::Kind::MessageBoxShown);
+    shown.hwnd = hWnd;
+    shown.text = Str(lpText);
+    shown.caption = Str(lpCaption);
+    shown.flags = uType;
+    Emit(shown);
+    Modal& loop = P().boxLoop;
+    loop = Modal{};
+    loop.open = true;
+    loop.text = Str(lpText);
+    loop.caption = Str(lpCaption);
+    RunModal(loop);
+    Event closed = MakeEvent(Event::Kind::MessageBoxClosed);
+    closed.hwnd = hWnd;
+    closed.id = loop.result;
+    Emit(closed);
+    return tr.Returns(loop.result, Num(loop.result));
+}
+
+BOOL WINAPI Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA d) {
+    Traced tr("Shell_NotifyIcon",
+              d ? Join({Num(dwMessage), "cbSize " + Num(d->cbSize), "hWnd " + H(d->hWnd), "uID " + Num(d->uID),
+                        "uFlags " + Num(d->uFlags), "uCallbackMessage " + Num(d->uCallbackMessage),
+                        "hIcon " + H(d->hIcon), "szTip \"" + Utf8(d->szTip) + "\""})
+                : Num(dwMessage) + ", NULL");
+    if (!d) return tr.Bool(FALSE);
+    auto& tray = P().tray;
+    auto it = std::find_if(tray.begin(), tray.end(),
+                           [&](const TrayIcon& t) { return t.hwnd == d->hWnd && t.id == d->uID; });
+    Event e = MakeEvent(Event::Kind::TrayAdded);
+    e.hwnd = d->hWnd;
+    e.id = static_cast<int>(d->uID);
+    e.flags = d->uFlags;
+    switch (dwMessage) {
+    case NIM_ADD: {
+        if (it != tray.end() || !Win(d->hWnd)) return tr.Bool(FALSE);
+        TrayIcon t{d->hWnd, d->uID, d->cbSize, d->uFlags, d->uCallbackMessage, d->hIcon, u""};
+        if (d->uFlags & NIF_TIP) t.tip = d->szTip;
+        tray.push_back(t);
+        Emit(e);
+        return tr.Bool(TRUE);
+    }
+    case NIM_MODIFY:
+        if (it == tray.end()) return tr.Bool(FALSE);
+        if (d->uFlags & NIF_MESSAGE) it->callbackMessage = d->uCallbackMessage;
+        if (d->uFlags & NIF_ICON) it->icon = d->hIcon;
+        if (d->uFlags & NIF_TIP) it->tip = d->szTip;
+        it->flags |= d->uFlags;
+        e.kind = Event::Kind::TrayModified;
+        Emit(e);
+        return tr.Bool(TRUE);
+    case NIM_DELETE:
+        if (it == tray.end()) return tr.Bool(FALSE);
+        tray.erase(it);
+        e.kind = Event::Kind::TrayRemoved;
+        Emit(e);
+        return tr.Bool(TRUE);
+    default:
+        return tr.Bool(FALSE);
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,182 @@
+// The simulated phone's shared state, for its own source files only.
+//
+// The phone is one process-wide object; each phone_*.cpp models one area of
+// the platform on it (time, windows and messages, input and hot keys, the
+// registry, the shell, modules, the trace) behind phone.h and <windows.h>.
+#ifndef KLAVOR_SIM_PHONE_STATE_H
+#define KLAVOR_SIM_PHONE_STATE_H
+
+#include <shellapi.h>
+
+#include <map>
+#include <set>
+
+#include "phone.h"
+
+namespace sim {
+namespace internal {
+
+constexpr Time kDefaultRunLimit = 60ull * 60ull * 1000ull;
+constexpr ULONG_PTR kWindowBase = 0x10000;
+constexpr ULONG_PTR kKeyBase = 0x20000;
+constexpr ULONG_PTR kIconBase = 0x30000;
+constexpr ULONG_PTR kMenuBase = 0x40000;
+constexpr ULONG_PTR kBrushBase = 0x50000;
+constexpr ULONG_PTR kCoredll = 0x7F000000;
+constexpr ULONG_PTR kProgramInstance = 0x00400000;
+
+struct Window {
+    Pid pid;
+    std::u16string cls;
+    std::u16string title;
+    WNDPROC proc = nullptr;
+};
+
+struct WindowClass {
+    WNDPROC proc;
+    UINT style;
+};
+
+struct Timer {
+    HWND hwnd;
+    UINT id;
+    UINT period;
+    Time due;
+};
+
+struct Scheduled {
+    Time t;
+    std::uint64_t seq;
+    std::function<void()> fn;
+};
+
+struct RegValue {
+    DWORD type;
+    std::vector<std::uint8_t> data;
+};
+
+struct Menu {
+    struct Item {
+        UINT flags;
+        UINT_PTR id;
+        std::u16string label;
+    };
+    std::vector<Item> items;
+};
+
+// A modal loop in progress (a tracked menu or a message box).
+struct Modal {
+    bool open = false;
+    HMENU menu = nullptr;
+    int result = 0;
+    std::u16string text;
+    std::u16string caption;
+};
+
+struct Phone {
+    Time now = 0;
+    Time limit = kDefaultRunLimit;
+    std::uint64_t seq = 0;
+    std::uint64_t order = 0;  // of calls and events together
+    std::vector<Scheduled> scheduled;
+
+    std::vector<std::string> processes;  // index = pid
+    std::vector<Window> windows;         // handle = kWindowBase + index
+    std::map<std::pair<Pid, std::u16string>, WindowClass> classes;
+    HWND foreground = nullptr;
+    int screenWidth = 240;
+    int screenHeight = 320;
+    std::set<int> icons;
+
+    bool coredllLoads = true;
+    bool coredllExports = true;
+    int coredllRefs = 0;
+
+    std::map<std::u16string, std::map<std::u16string, RegValue>> registry;  // lower-case paths
+    std::map<ULONG_PTR, std::u16string> openKeys;
+    ULONG_PTR nextKey = kKeyBase;
+
+    std::vector<HotKey> hotKeys;
+    std::set<BYTE> held;
+
+    std::vector<MSG> queue;  // the program's thread
+    bool quitPosted = false;
+    int quitCode = 0;
+    std::vector<Timer> timers;
+    std::vector<Received> received;
+
+    std::vector<TrayIcon> tray;
+    std::map<ULONG_PTR, Menu> menus;
+    ULONG_PTR nextMenu = kMenuBase;
+    Modal menuLoop;
+    Modal boxLoop;
+
+    DWORD lastError = 0;
+    std::vector<Call> trace;
+    std::vector<Event> events;
+};
+
+Phone& P();
+
+// ---- Helpers (phone.cpp) ----
+char16_t Lower(char16_t c);
+std::u16string LowerStr(std::u16string s);
+std::u16string Str(LPCWSTR s);
+bool IsIntResource(LPCWSTR s);
+
+// ---- Trace and events (phone_trace.cpp) ----
+std::string Quote(LPCWSTR s);
+std::string H(const void* h);
+std::string Num(long long v);
+std::string Join(std::initializer_list<std::string> parts);
+Event MakeEvent(Event::Kind kind);
+void Emit(Event e);
+
+// Records a call when it starts, so that calls made from inside it (a window
+// procedure run by CreateWindowExW or DispatchMessageW) follow it in the trace.
+class Traced {
+public:
+    Traced(const char* name, std::string args) : index_(P().trace.size()) {
+        P().trace.push_back(Call{P().now, name, std::move(args), "", ++P().order});
+    }
+    template <typename T>
+    T Returns(T value, std::string text) {
+        P().trace[index_].result = std::move(text);
+        return value;
+    }
+    BOOL Bool(BOOL value) { return Returns(value, value ? "TRUE" : "FALSE"); }
+    // For a call that waited: it is shown at the time it returned.
+    void ReturnedNow() { P().trace[index_].t = P().now; }
+    void Void() { P().trace[index_].result = ""; }
+
+private:
+    std::size_t index_;
+};
+
+// ---- Windows and messages (phone_windows.cpp) ----
+Window* Win(HWND h);
+HWND NewWindow(Pid pid, const std::u16string& cls, const std::u16string& title, WNDPROC proc);
+void PostTo(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LONG DispatchTo(const MSG* m);
+
+// ---- Time and waiting (phone_time.cpp) ----
+void RunEventsUntil(Time t);
+std::optional<Time> NextEventTime();
+bool NextMessage(MSG* out, const std::function<bool()>& stop);
+
+// ---- Input and hot keys (phone_input.cpp) ----
+extern const UINT kComboMods;
+HotKey* FindHotKey(UINT mods, UINT vk);
+void RouteKey(BYTE vk, bool up, bool injected);
+BOOL WINAPI SimUnregisterFunc1(UINT fsModifiers, UINT vk);
+
+// ---- Shell (phone_shell.cpp) ----
+void RunModal(Modal& loop);
+
+// ---- Registry (phone_registry.cpp) ----
+std::u16string RegPath(HKEY root, const std::u16string& path);
+
+}  // namespace internal
+}  // namespace sim
+
+#endif
