@@ -1,6 +1,8 @@
 // The simulated phone's own rules that the program's tests rely on.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "phone.h"
 
 namespace {
@@ -75,6 +77,78 @@ TEST_F(PhoneTest, LateTimerTickKeepsTheTimersGridAndWindowLookupIgnoresCase) {
     EXPECT_EQ(ticks, (std::vector<sim::Time>{250, 300, 400}));
     EXPECT_EQ(FindWindowW(u"dialog", u"PHONE"), w);
     EXPECT_EQ(FindWindowW(u"Dialog", u"Phone2"), nullptr);
+}
+
+TEST_F(PhoneTest, EventsRunByTimeThenInTheOrderTheyWereScheduled) {
+    std::vector<std::string> seen;
+    auto mark = [&](std::string what) {
+        return [&seen, what] { seen.push_back(what + "@" + std::to_string(sim::Now())); };
+    };
+    sim::At(300, mark("c"));
+    sim::At(100, mark("a1"));
+    sim::At(200, [&] {
+        seen.push_back("b@" + std::to_string(sim::Now()));
+        sim::At(200, mark("b-later"));  // same time: after everything already due then
+        sim::At(50, mark("past"));      // already past: it sorts first, and runs at the current time
+    });
+    sim::At(100, mark("a2"));
+    sim::At(200, mark("b2"));
+    Sleep(1000);
+    EXPECT_EQ(seen, (std::vector<std::string>{"a1@100", "a2@100", "b@200", "past@200", "b2@200", "b-later@200",
+                                              "c@300"}));
+}
+
+TEST_F(PhoneTest, TimersDueTogetherFireInTheOrderTheyWereSet) {
+    HWND w = sim::CreateWindowFor(sim::kProgram, u"W", u"");
+    ASSERT_EQ(SetTimer(w, 1, 100, nullptr), 1u);
+    ASSERT_EQ(SetTimer(w, 2, 50, nullptr), 2u);
+    ASSERT_EQ(SetTimer(w, 3, 100, nullptr), 3u);
+    std::vector<std::string> fired;
+    MSG m;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(GetMessageW(&m, nullptr, 0, 0));
+        fired.push_back(std::to_string(m.wParam) + "@" + std::to_string(sim::Now()));
+    }
+    EXPECT_EQ(fired, (std::vector<std::string>{"2@50", "1@100", "2@100", "3@100", "2@150"}));
+    // Setting timer 1 again replaces it: one timer, on its new period.
+    ASSERT_EQ(SetTimer(w, 1, 30, nullptr), 1u);
+    ASSERT_TRUE(GetMessageW(&m, nullptr, 0, 0));
+    EXPECT_EQ(std::to_string(m.wParam) + "@" + std::to_string(sim::Now()), "1@180");
+    ASSERT_TRUE(GetMessageW(&m, nullptr, 0, 0));
+    EXPECT_EQ(std::to_string(m.wParam) + "@" + std::to_string(sim::Now()), "2@200");
+}
+
+TEST_F(PhoneTest, TheTraceIsKeptOnlyWhileItIsOnAndEventsAlways) {
+    HWND w = sim::CreateWindowFor(sim::StartProcess("a"), u"A", u"");
+    EXPECT_FALSE(sim::Tracing());
+    EXPECT_THROW(sim::Trace(), std::logic_error) << "reading a trace that is off is a mistake";
+    EXPECT_THROW(sim::TraceOf({"Sleep"}), std::logic_error);
+    Sleep(10);
+    sim::SetForeground(w);
+    sim::Press(0x41);
+    sim::SetTracing(true);
+    Sleep(20);
+    keybd_event(0x42, 0, 0, 0);
+    EXPECT_EQ(sim::TraceOf(), (std::vector<std::string>{"Sleep(20)", "keybd_event(0x42, 0, 0, 0)"}));
+    EXPECT_EQ(sim::Trace().front().t, 10u);
+    // The events were kept all along, and both ways of reading them agree.
+    ASSERT_EQ(sim::EventCount(), 4u);  // the window, 0x41 down and up, 0x42 down
+    const auto& all = sim::Events();
+    ASSERT_EQ(all.size(), 4u);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        sim::Event e = sim::EventAt(i);
+        EXPECT_EQ(e.kind, all[i].kind);
+        EXPECT_EQ(e.order, all[i].order);
+        EXPECT_EQ(e.vk, all[i].vk);
+    }
+    EXPECT_EQ(all[0].text, u"A");
+    EXPECT_EQ(sim::Delivered().size(), 3u);
+    EXPECT_TRUE(sim::Delivered()[2].injected);
+    // The trace's order and the events' order are one: the call came first.
+    EXPECT_LT(sim::Trace().back().order, all[3].order);
+    sim::Reset();
+    EXPECT_FALSE(sim::Tracing()) << "a fresh phone keeps no trace";
+    EXPECT_EQ(sim::EventCount(), 0u);
 }
 
 }  // namespace

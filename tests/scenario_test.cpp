@@ -132,6 +132,8 @@ TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
         {"# fine\n\n5s jump\n", "s.scenario:3: unknown event 'jump'"},
         {"5x press Calendar\n", "s.scenario:1: bad time '5x' (e.g. 5s, 2.5s, 300ms, +200ms)"},
         {"5.1234s press Red\n", "s.scenario:1: bad time '5.1234s' (e.g. 5s, 2.5s, 300ms, +200ms)"},
+        {"1000000000000ms press Red\n", "s.scenario:1: bad time '1000000000000ms' (e.g. 5s, 2.5s, 300ms, +200ms)"},
+        {"1000000000s press Red\n", "s.scenario:1: bad time '1000000000s' (e.g. 5s, 2.5s, 300ms, +200ms)"},
         {"5s press Red\n4s press Red\n", "s.scenario:2: events must be in time order"},
         {"1s press Enter\n", "s.scenario:1: unknown button 'Enter'"},
         {"1s press Red with Ctrl\n", "s.scenario:1: unknown modifier 'ctrl' (Win or Shift)"},
@@ -158,11 +160,16 @@ TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
 TEST(ScenarioParse, TimesAndNames) {
     auto parsed = scenario::ParseScenario(
         "at 1.5s press Volume Dn\n+250ms press volume up with Shift\n+1s press key 0x41 with Win\n"
-        "3s steal Camera\n",
+        "3s steal Camera\n"
+        "999999999.998s press Red\n+1ms press Red\n999999999999ms press Red\n",
         "t");
     ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(parsed));
     const auto& a = std::get<scenario::Scenario>(parsed).actions;
-    ASSERT_EQ(a.size(), 4u);
+    ASSERT_EQ(a.size(), 7u);
+    // A millisecond count reaches as far as a second count does.
+    EXPECT_EQ(a[4].t, 999999999998u);
+    EXPECT_EQ(a[5].t, 999999999999u);
+    EXPECT_EQ(a[6].t, 999999999999u);
     EXPECT_EQ(a[0].t, 1500u);
     EXPECT_EQ(a[0].vk, 0x76);
     EXPECT_EQ(a[1].t, 1750u);

@@ -61,7 +61,7 @@ void RouteKey(BYTE vk, bool up, bool injected) {
 }
 
 BOOL WINAPI SimUnregisterFunc1(UINT fsModifiers, UINT vk) {
-    Traced tr("UnregisterFunc1", Join({Num(fsModifiers), Hex(vk)}));
+    Traced tr("UnregisterFunc1", [&] { return Join({Num(fsModifiers), Hex(vk)}); });
     auto& keys = P().hotKeys;
     keys.erase(std::remove_if(keys.begin(), keys.end(),
                               [&](const HotKey& k) {
@@ -128,7 +128,7 @@ using namespace sim::internal;
 extern "C" {
 
 BOOL WINAPI RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) {
-    Traced tr("RegisterHotKey", Join({H(hWnd), Num(id), Num(fsModifiers), Hex(vk)}));
+    Traced tr("RegisterHotKey", [&] { return Join({H(hWnd), Num(id), Num(fsModifiers), Hex(vk)}); });
     Window* w = Win(hWnd);
     if (!w) {
         P().lastError = ERROR_INVALID_HANDLE;
@@ -142,7 +142,7 @@ BOOL WINAPI RegisterHotKey(HWND hWnd, int id, UINT fsModifiers, UINT vk) {
 }
 
 BOOL WINAPI UnregisterHotKey(HWND hWnd, int id) {
-    Traced tr("UnregisterHotKey", Join({H(hWnd), Num(id)}));
+    Traced tr("UnregisterHotKey", [&] { return Join({H(hWnd), Num(id)}); });
     auto& keys = P().hotKeys;
     auto it = std::find_if(keys.begin(), keys.end(),
                            [&](const HotKey& k) { return k.hwnd == hWnd && k.id == id; });
@@ -155,7 +155,7 @@ BOOL WINAPI UnregisterHotKey(HWND hWnd, int id) {
 }
 
 void WINAPI keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, DWORD dwExtraInfo) {
-    Traced tr("keybd_event", Join({Hex(bVk), Num(bScan), Num(dwFlags), Num(dwExtraInfo)}));
+    Traced tr("keybd_event", [&] { return Join({Hex(bVk), Num(bScan), Num(dwFlags), Num(dwExtraInfo)}); });
     RouteKey(bVk, (dwFlags & KEYEVENTF_KEYUP) != 0, true);
     tr.Void();
 }

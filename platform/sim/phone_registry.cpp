@@ -35,7 +35,7 @@ extern "C" {
 
 LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                           PHKEY phkResult) {
-    Traced tr("RegOpenKeyExW", Join({H(hKey), Quote(lpSubKey), Num(ulOptions), Num(samDesired)}));
+    Traced tr("RegOpenKeyExW", [&] { return Join({H(hKey), Quote(lpSubKey), Num(ulOptions), Num(samDesired)}); });
     std::u16string base;
     auto open = P().openKeys.find(reinterpret_cast<ULONG_PTR>(hKey));
     if (open != P().openKeys.end())
@@ -61,15 +61,15 @@ LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM s
     ULONG_PTR handle = P().nextKey++;
     P().openKeys[handle] = full;
     if (phkResult) *phkResult = reinterpret_cast<HKEY>(handle);
-    return tr.Returns<LONG>(ERROR_SUCCESS, "ERROR_SUCCESS, key " + Hex(handle));
+    return tr.Returns<LONG>(ERROR_SUCCESS, [&] { return "ERROR_SUCCESS, key " + Hex(handle); });
 }
 
 LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData) {
-    Traced tr("RegQueryValueExW",
-              Join({H(hKey), Quote(lpValueName), lpReserved ? "reserved" : "NULL", lpType ? "type" : "NULL",
-                    lpData ? "buffer" : "NULL",
-                    lpcbData ? Num(*lpcbData) : "NULL"}));
+    Traced tr("RegQueryValueExW", [&] {
+        return Join({H(hKey), Quote(lpValueName), lpReserved ? "reserved" : "NULL", lpType ? "type" : "NULL",
+                     lpData ? "buffer" : "NULL", lpcbData ? Num(*lpcbData) : "NULL"});
+    });
     (void)lpReserved;
     auto open = P().openKeys.find(reinterpret_cast<ULONG_PTR>(hKey));
     if (open == P().openKeys.end()) return tr.Returns<LONG>(ERROR_INVALID_HANDLE, "ERROR_INVALID_HANDLE");
@@ -83,21 +83,21 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
     if (lpType) *lpType = v.type;
     if (!lpData) {
         if (lpcbData) *lpcbData = size;
-        return tr.Returns<LONG>(ERROR_SUCCESS, "ERROR_SUCCESS, size " + Num(size));
+        return tr.Returns<LONG>(ERROR_SUCCESS, [&] { return "ERROR_SUCCESS, size " + Num(size); });
     }
     if (!lpcbData) return tr.Returns<LONG>(87, "ERROR_INVALID_PARAMETER");
     if (*lpcbData < size) {
         // As on the real system: the size needed, and nothing usable copied.
         *lpcbData = size;
-        return tr.Returns<LONG>(ERROR_MORE_DATA, "ERROR_MORE_DATA, size " + Num(size));
+        return tr.Returns<LONG>(ERROR_MORE_DATA, [&] { return "ERROR_MORE_DATA, size " + Num(size); });
     }
     std::copy(v.data.begin(), v.data.end(), lpData);
     *lpcbData = size;
-    return tr.Returns<LONG>(ERROR_SUCCESS, "ERROR_SUCCESS, size " + Num(size));
+    return tr.Returns<LONG>(ERROR_SUCCESS, [&] { return "ERROR_SUCCESS, size " + Num(size); });
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
-    Traced tr("RegCloseKey", H(hKey));
+    Traced tr("RegCloseKey", [&] { return H(hKey); });
     if (P().openKeys.erase(reinterpret_cast<ULONG_PTR>(hKey)) == 0)
         return tr.Returns<LONG>(ERROR_INVALID_HANDLE, "ERROR_INVALID_HANDLE");
     return tr.Returns<LONG>(ERROR_SUCCESS, "ERROR_SUCCESS");

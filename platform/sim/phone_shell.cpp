@@ -86,12 +86,12 @@ using namespace sim::internal;
 extern "C" {
 
 HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
-    Traced tr("LoadIconW", Join({H(hInstance), Quote(lpIconName)}));
+    Traced tr("LoadIconW", [&] { return Join({H(hInstance), Quote(lpIconName)}); });
     if (hInstance == ProgramInstance() && IsIntResource(lpIconName)) {
         int id = static_cast<int>(reinterpret_cast<ULONG_PTR>(lpIconName));
         if (P().icons.count(id)) {
             HICON h = reinterpret_cast<HICON>(kIconBase + static_cast<ULONG_PTR>(id));
-            return tr.Returns(h, H(h));
+            return tr.Returns(h, [&] { return H(h); });
         }
     }
     P().lastError = 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
@@ -99,20 +99,22 @@ HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
 }
 
 int WINAPI GetSystemMetrics(int nIndex) {
-    Traced tr("GetSystemMetrics", Num(nIndex));
+    Traced tr("GetSystemMetrics", [&] { return Num(nIndex); });
     int v = nIndex == SM_CXSCREEN ? P().screenWidth : nIndex == SM_CYSCREEN ? P().screenHeight : 0;
-    return tr.Returns(v, Num(v));
+    return tr.Returns(v, [&] { return Num(v); });
 }
 
 HMENU WINAPI CreatePopupMenu(void) {
     Traced tr("CreatePopupMenu", "");
     ULONG_PTR h = P().nextMenu++;
     P().menus[h] = Menu{};
-    return tr.Returns(reinterpret_cast<HMENU>(h), Hex(h));
+    return tr.Returns(reinterpret_cast<HMENU>(h), [&] { return Hex(h); });
 }
 
 BOOL WINAPI AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) {
-    Traced tr("AppendMenuW", Join({H(hMenu), Num(uFlags), Num(static_cast<long long>(uIDNewItem)), Quote(lpNewItem)}));
+    Traced tr("AppendMenuW", [&] {
+        return Join({H(hMenu), Num(uFlags), Num(static_cast<long long>(uIDNewItem)), Quote(lpNewItem)});
+    });
     auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(hMenu));
     if (it == P().menus.end()) return tr.Bool(FALSE);
     it->second.items.push_back(Menu::Item{uFlags, uIDNewItem, Str(lpNewItem)});
@@ -120,7 +122,7 @@ BOOL WINAPI AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR l
 }
 
 BOOL WINAPI TrackPopupMenuEx(HMENU hMenu, UINT uFlags, int x, int y, HWND hWnd, LPTPMPARAMS lptpm) {
-    Traced tr("TrackPopupMenuEx", Join({H(hMenu), Hex(uFlags), Num(x), Num(y), H(hWnd), H(lptpm)}));
+    Traced tr("TrackPopupMenuEx", [&] { return Join({H(hMenu), Hex(uFlags), Num(x), Num(y), H(hWnd), H(lptpm)}); });
     auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(hMenu));
     if (it == P().menus.end() || !Win(hWnd) || P().menuLoop.open) return tr.Bool(FALSE);
     Event opened = MakeEvent(Event::Kind::MenuOpened);
@@ -139,18 +141,18 @@ BOOL WINAPI TrackPopupMenuEx(HMENU hMenu, UINT uFlags, int x, int y, HWND hWnd, 
     closed.hwnd = hWnd;
     closed.id = loop.result;
     Emit(closed);
-    if (uFlags & TPM_RETURNCMD) return tr.Returns<BOOL>(loop.result, Num(loop.result));
+    if (uFlags & TPM_RETURNCMD) return tr.Returns<BOOL>(loop.result, [&] { return Num(loop.result); });
     if (loop.result) PostTo(hWnd, WM_COMMAND, static_cast<WPARAM>(loop.result), 0);
     return tr.Bool(TRUE);
 }
 
 BOOL WINAPI DestroyMenu(HMENU hMenu) {
-    Traced tr("DestroyMenu", H(hMenu));
+    Traced tr("DestroyMenu", [&] { return H(hMenu); });
     return tr.Bool(P().menus.erase(reinterpret_cast<ULONG_PTR>(hMenu)) ? TRUE : FALSE);
 }
 
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
-    Traced tr("MessageBoxW", Join({H(hWnd), Quote(lpText), Quote(lpCaption), Num(uType)}));
+    Traced tr("MessageBoxW", [&] { return Join({H(hWnd), Quote(lpText), Quote(lpCaption), Num(uType)}); });
     Event shown = MakeEvent(Event::Kind::MessageBoxShown);
     shown.hwnd = hWnd;
     shown.text = Str(lpText);
@@ -167,15 +169,16 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
     closed.hwnd = hWnd;
     closed.id = loop.result;
     Emit(closed);
-    return tr.Returns(loop.result, Num(loop.result));
+    return tr.Returns(loop.result, [&] { return Num(loop.result); });
 }
 
 BOOL WINAPI Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA d) {
-    Traced tr("Shell_NotifyIcon",
-              d ? Join({Num(dwMessage), "cbSize " + Num(d->cbSize), "hWnd " + H(d->hWnd), "uID " + Num(d->uID),
-                        "uFlags " + Num(d->uFlags), "uCallbackMessage " + Num(d->uCallbackMessage),
-                        "hIcon " + H(d->hIcon), "szTip \"" + Utf8(d->szTip) + "\""})
-                : Num(dwMessage) + ", NULL");
+    Traced tr("Shell_NotifyIcon", [&] {
+        return d ? Join({Num(dwMessage), "cbSize " + Num(d->cbSize), "hWnd " + H(d->hWnd), "uID " + Num(d->uID),
+                         "uFlags " + Num(d->uFlags), "uCallbackMessage " + Num(d->uCallbackMessage),
+                         "hIcon " + H(d->hIcon), "szTip \"" + Utf8(d->szTip) + "\""})
+                 : Num(dwMessage) + ", NULL";
+    });
     if (!d) return tr.Bool(FALSE);
     auto& tray = P().tray;
     auto it = std::find_if(tray.begin(), tray.end(),

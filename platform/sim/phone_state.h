@@ -8,8 +8,11 @@
 
 #include <shellapi.h>
 
+#include <deque>
 #include <map>
 #include <set>
+#include <type_traits>
+#include <utility>
 
 #include "phone.h"
 
@@ -37,18 +40,17 @@ struct WindowClass {
     UINT style;
 };
 
+// Timers fire in the order of their due times; at equal times, the one set
+// first goes first.
+using TimerKey = std::pair<Time, std::uint64_t>;  // due, order of SetTimer
 struct Timer {
     HWND hwnd;
     UINT id;
     UINT period;
-    Time due;
 };
 
-struct Scheduled {
-    Time t;
-    std::uint64_t seq;
-    std::function<void()> fn;
-};
+// Scheduled events run by time, then in the order they were scheduled.
+using ScheduleKey = std::pair<Time, std::uint64_t>;
 
 struct RegValue {
     DWORD type;
@@ -73,12 +75,44 @@ struct Modal {
     std::u16string caption;
 };
 
+// The observable events, kept lean: a day of phone time holds hundreds of
+// thousands of them, nearly all keys. The few kinds with texts keep them
+// beside; Events() builds the full records only for a caller that asks.
+struct EventRecord {
+    Time t;
+    std::uint64_t order;
+    HWND hwnd;
+    std::int32_t id;
+    std::uint32_t extra;  // index into notes (Note) or texts (other kinds with texts)
+    std::uint16_t vk;
+    std::uint8_t kind;
+    std::uint8_t mods;
+    bool up;
+    bool injected;
+};
+
+struct EventTexts {
+    UINT flags = 0;
+    int x = 0;
+    int y = 0;
+    std::u16string text;
+    std::u16string caption;
+    std::vector<std::u16string> items;
+};
+
+struct EventLog {
+    std::deque<EventRecord> records;
+    std::deque<std::string> notes;
+    std::deque<EventTexts> texts;
+    std::vector<Event> full;  // Events(): records[0, full.size()) built so far
+};
+
 struct Phone {
     Time now = 0;
     Time limit = kDefaultRunLimit;
     std::uint64_t seq = 0;
     std::uint64_t order = 0;  // of calls and events together
-    std::vector<Scheduled> scheduled;
+    std::map<ScheduleKey, std::function<void()>> scheduled;
 
     std::vector<std::string> processes;  // index = pid
     std::vector<Window> windows;         // handle = kWindowBase + index
@@ -99,11 +133,12 @@ struct Phone {
     std::vector<HotKey> hotKeys;
     std::set<BYTE> held;
 
-    std::vector<MSG> queue;  // the program's thread
+    std::deque<MSG> queue;  // the program's thread
     bool quitPosted = false;
     int quitCode = 0;
-    std::vector<Timer> timers;
-    std::vector<Received> received;
+    std::map<TimerKey, Timer> timers;
+    std::map<std::pair<HWND, UINT>, TimerKey> timerOf;  // (window, id) to its place above
+    std::deque<Received> received;
 
     std::vector<TrayIcon> tray;
     std::map<ULONG_PTR, Menu> menus;
@@ -112,8 +147,9 @@ struct Phone {
     Modal boxLoop;
 
     DWORD lastError = 0;
+    bool tracing = false;
     std::vector<Call> trace;
-    std::vector<Event> events;
+    EventLog events;
 };
 
 Phone& P();
@@ -130,27 +166,58 @@ std::string H(const void* h);
 std::string Num(long long v);
 std::string Join(std::initializer_list<std::string> parts);
 Event MakeEvent(Event::Kind kind);
-void Emit(Event e);
+// Records an event at the current time, after everything before it.
+void Emit(const Event& e);
 
 // Records a call when it starts, so that calls made from inside it (a window
-// procedure run by CreateWindowExW or DispatchMessageW) follow it in the trace.
+// procedure run by CreateWindowExW or DispatchMessageW) follow it in the
+// trace. Arguments and results are given as text or as a function that
+// makes the text: it runs only while the trace is on.
 class Traced {
 public:
-    Traced(const char* name, std::string args) : index_(P().trace.size()) {
-        P().trace.push_back(Call{P().now, name, std::move(args), "", ++P().order});
+    Traced(const char* name, const char* args) { Start(name, [args] { return std::string(args); }); }
+    template <typename Args, typename = std::enable_if_t<std::is_invocable_r_v<std::string, Args>>>
+    Traced(const char* name, Args&& args) {
+        Start(name, std::forward<Args>(args));
     }
+
     template <typename T>
-    T Returns(T value, std::string text) {
-        P().trace[index_].result = std::move(text);
+    T Returns(T value, const char* text) {
+        if (Call* c = Record()) c->result = text;
+        return value;
+    }
+    template <typename T, typename Text, typename = std::enable_if_t<std::is_invocable_r_v<std::string, Text>>>
+    T Returns(T value, Text&& text) {
+        if (Call* c = Record()) c->result = text();
         return value;
     }
     BOOL Bool(BOOL value) { return Returns(value, value ? "TRUE" : "FALSE"); }
     // For a call that waited: it is shown at the time it returned.
-    void ReturnedNow() { P().trace[index_].t = P().now; }
-    void Void() { P().trace[index_].result = ""; }
+    void ReturnedNow() {
+        if (Call* c = Record()) c->t = P().now;
+    }
+    void Void() {
+        if (Call* c = Record()) c->result.clear();
+    }
 
 private:
-    std::size_t index_;
+    template <typename Args>
+    void Start(const char* name, Args&& args) {
+        Phone& p = P();
+        order_ = ++p.order;
+        if (!p.tracing) return;
+        index_ = p.trace.size();
+        p.trace.push_back(Call{p.now, name, args(), "", order_});
+    }
+    // The call's record, unless the trace was off or cleared since it started.
+    Call* Record() {
+        auto& trace = P().trace;
+        if (index_ < trace.size() && trace[index_].order == order_) return &trace[index_];
+        return nullptr;
+    }
+
+    std::size_t index_ = SIZE_MAX;
+    std::uint64_t order_ = 0;
 };
 
 // ---- Windows and messages (phone_windows.cpp) ----
@@ -161,7 +228,6 @@ LONG DispatchTo(const MSG* m);
 
 // ---- Time and waiting (phone_time.cpp) ----
 void RunEventsUntil(Time t);
-std::optional<Time> NextEventTime();
 bool NextMessage(MSG* out, const std::function<bool()>& stop);
 
 // ---- Input and hot keys (phone_input.cpp) ----

@@ -1,33 +1,62 @@
 // Virtual time: scheduled events, timers, and waiting for the next message.
-#include <algorithm>
-
+//
+// Both the scheduled events and the timers are kept in order, so a step of
+// virtual time costs O(log n) however many events a scenario holds.
 #include "phone_state.h"
 
 namespace sim {
 namespace internal {
+namespace {
+
+// The earliest timer, if any.
+const std::pair<const TimerKey, Timer>* FirstTimer() {
+    auto& timers = P().timers;
+    return timers.empty() ? nullptr : &*timers.begin();
+}
+
+// A WM_TIMER for the earliest timer that is due. Missed periods are not
+// made up: one WM_TIMER now, and the next on the timer's own grid, as
+// Windows does.
+bool TakeDueTimer(MSG* out) {
+    Phone& p = P();
+    auto first = FirstTimer();
+    if (!first || first->first.first > p.now) return false;
+    auto node = p.timers.extract(p.timers.begin());
+    Timer& t = node.mapped();
+    Time due = node.key().first;
+    while (due <= p.now) due += t.period;
+    node.key().first = due;
+    p.timerOf[{t.hwnd, t.id}] = node.key();
+    *out = MSG{};
+    out->hwnd = t.hwnd;
+    out->message = WM_TIMER;
+    out->wParam = t.id;
+    out->time = static_cast<DWORD>(p.now);
+    p.timers.insert(std::move(node));
+    return true;
+}
+
+// When something next happens: a scheduled event or a timer.
+std::optional<Time> NextWake() {
+    Phone& p = P();
+    std::optional<Time> next;
+    if (!p.scheduled.empty()) next = p.scheduled.begin()->first.first;
+    if (auto first = FirstTimer(); first && (!next || first->first.first < *next)) next = first->first.first;
+    return next;
+}
+
+}  // namespace
 
 // Runs the scheduled events due by time t, in order, moving the clock to
 // each event's time. Events may schedule further events.
 void RunEventsUntil(Time t) {
-    for (;;) {
-        auto& s = P().scheduled;
-        auto it = std::min_element(s.begin(), s.end(), [](const Scheduled& a, const Scheduled& b) {
-            return a.t != b.t ? a.t < b.t : a.seq < b.seq;
-        });
-        if (it == s.end() || it->t > t) break;
-        Scheduled ev = std::move(*it);
-        s.erase(it);
-        if (ev.t > P().now) P().now = ev.t;
-        ev.fn();
+    auto& s = P().scheduled;
+    while (!s.empty() && s.begin()->first.first <= t) {
+        auto node = s.extract(s.begin());
+        if (node.key().first > P().now) P().now = node.key().first;
+        node.mapped()();
     }
     if (t > P().now) P().now = t;
-}
-
-std::optional<Time> NextEventTime() {
-    std::optional<Time> next;
-    for (const auto& s : P().scheduled)
-        if (!next || s.t < *next) next = s.t;
-    return next;
 }
 
 // Waits for the program's next message, letting virtual time pass to the
@@ -39,7 +68,7 @@ bool NextMessage(MSG* out, const std::function<bool()>& stop) {
         if (stop && stop()) return false;
         if (!p.queue.empty()) {
             *out = p.queue.front();
-            p.queue.erase(p.queue.begin());
+            p.queue.pop_front();
             return true;
         }
         if (p.quitPosted) {
@@ -50,23 +79,8 @@ bool NextMessage(MSG* out, const std::function<bool()>& stop) {
             out->time = static_cast<DWORD>(p.now);
             return true;
         }
-        Timer* due = nullptr;
-        for (auto& t : p.timers)
-            if (Win(t.hwnd) && t.due <= p.now && (!due || t.due < due->due)) due = &t;
-        if (due) {
-            // Missed periods are not made up: one WM_TIMER now, and the
-            // next on the timer's own grid, as Windows does.
-            while (due->due <= p.now) due->due += due->period;
-            *out = MSG{};
-            out->hwnd = due->hwnd;
-            out->message = WM_TIMER;
-            out->wParam = due->id;
-            out->time = static_cast<DWORD>(p.now);
-            return true;
-        }
-        std::optional<Time> next = NextEventTime();
-        for (const auto& t : p.timers)
-            if (Win(t.hwnd) && (!next || t.due < *next)) next = t.due;
+        if (TakeDueTimer(out)) return true;
+        std::optional<Time> next = NextWake();
         if (!next) throw Halted{"nothing left to wait for"};
         if (*next > p.limit) {
             RunEventsUntil(p.limit);
@@ -84,7 +98,8 @@ Time Now() { return P().now; }
 void SetRunLimit(Time limit) { P().limit = limit; }
 
 void At(Time t, std::function<void()> fn) {
-    P().scheduled.push_back(Scheduled{t, P().seq++, std::move(fn)});
+    Phone& p = P();
+    p.scheduled.emplace(ScheduleKey{t, p.seq++}, std::move(fn));
 }
 
 }  // namespace sim
@@ -95,18 +110,22 @@ using namespace sim::internal;
 extern "C" {
 
 UINT WINAPI SetTimer(HWND hWnd, UINT nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
-    Traced tr("SetTimer", Join({H(hWnd), Num(nIDEvent), Num(uElapse), lpTimerFunc ? "proc" : "NULL"}));
+    Traced tr("SetTimer",
+              [&] { return Join({H(hWnd), Num(nIDEvent), Num(uElapse), lpTimerFunc ? "proc" : "NULL"}); });
     if (!Win(hWnd) || uElapse == 0) return tr.Returns<UINT>(0, "0");
-    auto& timers = P().timers;
-    timers.erase(std::remove_if(timers.begin(), timers.end(),
-                                [&](const Timer& t) { return t.hwnd == hWnd && t.id == nIDEvent; }),
-                 timers.end());
-    timers.push_back(Timer{hWnd, nIDEvent, uElapse, P().now + uElapse});
-    return tr.Returns(nIDEvent, Num(nIDEvent));
+    Phone& p = P();
+    // Setting a timer again replaces it, and it goes after the others set
+    // before it.
+    auto old = p.timerOf.find({hWnd, nIDEvent});
+    if (old != p.timerOf.end()) p.timers.erase(old->second);
+    TimerKey key{p.now + uElapse, p.seq++};
+    p.timers.emplace(key, Timer{hWnd, nIDEvent, uElapse});
+    p.timerOf[{hWnd, nIDEvent}] = key;
+    return tr.Returns(nIDEvent, [&] { return Num(nIDEvent); });
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
-    Traced tr("Sleep", Num(dwMilliseconds));
+    Traced tr("Sleep", [&] { return Num(dwMilliseconds); });
     Time target = P().now + dwMilliseconds;
     if (target > P().limit) {
         RunEventsUntil(P().limit);

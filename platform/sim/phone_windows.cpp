@@ -19,7 +19,7 @@ HWND NewWindow(Pid pid, const std::u16string& cls, const std::u16string& title, 
     e.hwnd = h;
     e.text = cls;
     e.caption = title;
-    P().events.push_back(e);
+    Emit(e);
     return h;
 }
 
@@ -66,8 +66,8 @@ std::u16string TitleOf(HWND hwnd) {
 void SetForeground(HWND hwnd) { P().foreground = hwnd; }
 
 std::vector<MSG> TakeProgramMessages() {
-    std::vector<MSG> out;
-    out.swap(P().queue);
+    std::vector<MSG> out(P().queue.begin(), P().queue.end());
+    P().queue.clear();
     return out;
 }
 
@@ -86,25 +86,26 @@ using namespace sim::internal;
 extern "C" {
 
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
-    Traced tr("FindWindowW", Join({Quote(lpClassName), Quote(lpWindowName)}));
+    Traced tr("FindWindowW", [&] { return Join({Quote(lpClassName), Quote(lpWindowName)}); });
     for (std::size_t i = 0; i < P().windows.size(); ++i) {
         const Window& w = P().windows[i];
         if (lpClassName && LowerStr(w.cls) != LowerStr(Str(lpClassName))) continue;
         // Class and title both match without regard to case.
         if (lpWindowName && LowerStr(w.title) != LowerStr(Str(lpWindowName))) continue;
         HWND h = reinterpret_cast<HWND>(kWindowBase + i);
-        return tr.Returns(h, H(h));
+        return tr.Returns(h, [&] { return H(h); });
     }
     return tr.Returns<HWND>(nullptr, "NULL");
 }
 
 ATOM WINAPI RegisterClassW(const WNDCLASSW* wc) {
-    Traced tr("RegisterClassW",
-              wc ? Join({"style " + Num(wc->style), "extra " + Num(wc->cbClsExtra) + "/" + Num(wc->cbWndExtra),
-                         "instance " + H(wc->hInstance), "icon " + H(wc->hIcon), "cursor " + H(wc->hCursor),
-                         "background " + H(wc->hbrBackground), "menu " + Quote(wc->lpszMenuName),
-                         "class " + Quote(wc->lpszClassName)})
-                 : "NULL");
+    Traced tr("RegisterClassW", [&] {
+        return wc ? Join({"style " + Num(wc->style), "extra " + Num(wc->cbClsExtra) + "/" + Num(wc->cbWndExtra),
+                          "instance " + H(wc->hInstance), "icon " + H(wc->hIcon), "cursor " + H(wc->hCursor),
+                          "background " + H(wc->hbrBackground), "menu " + Quote(wc->lpszMenuName),
+                          "class " + Quote(wc->lpszClassName)})
+                  : "NULL";
+    });
     if (!wc || !wc->lpfnWndProc || !wc->lpszClassName) return tr.Returns<ATOM>(0, "0");
     auto key = std::make_pair(kProgram, LowerStr(Str(wc->lpszClassName)));
     if (P().classes.count(key)) {
@@ -113,60 +114,66 @@ ATOM WINAPI RegisterClassW(const WNDCLASSW* wc) {
     }
     P().classes[key] = WindowClass{wc->lpfnWndProc, wc->style};
     auto atom = static_cast<ATOM>(0xC000 + P().classes.size());
-    return tr.Returns(atom, Hex(atom));
+    return tr.Returns(atom, [&] { return Hex(atom); });
 }
 
 HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle,
                             int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                             HINSTANCE hInstance, LPVOID lpParam) {
-    Traced tr("CreateWindowExW",
-              Join({Hex(dwExStyle), Quote(lpClassName), Quote(lpWindowName), Hex(dwStyle), Num(X), Num(Y),
-                    Num(nWidth), Num(nHeight), H(hWndParent), H(hMenu), H(hInstance), H(lpParam)}));
+    Traced tr("CreateWindowExW", [&] {
+        return Join({Hex(dwExStyle), Quote(lpClassName), Quote(lpWindowName), Hex(dwStyle), Num(X), Num(Y), Num(nWidth),
+                     Num(nHeight), H(hWndParent), H(hMenu), H(hInstance), H(lpParam)});
+    });
     auto cls = P().classes.find(std::make_pair(kProgram, LowerStr(Str(lpClassName))));
     if (cls == P().classes.end()) return tr.Returns<HWND>(nullptr, "NULL");
     HWND h = NewWindow(kProgram, Str(lpClassName), Str(lpWindowName), cls->second.proc);
     // The creation message goes straight to the window procedure, before
     // CreateWindowExW returns.
     cls->second.proc(h, WM_CREATE, 0, reinterpret_cast<LPARAM>(lpParam));
-    return tr.Returns(h, H(h));
+    return tr.Returns(h, [&] { return H(h); });
 }
 
 LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    Traced tr("DefWindowProcW", Join({H(hWnd), Hex(Msg), Num(static_cast<long long>(wParam)), Num(lParam)}));
+    Traced tr("DefWindowProcW", [&] {
+        return Join({H(hWnd), Hex(Msg), Num(static_cast<long long>(wParam)), Num(lParam)});
+    });
     return tr.Returns<LRESULT>(0, "0");
 }
 
 BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
-    Traced tr("GetMessageW", Join({H(hWnd), Num(wMsgFilterMin), Num(wMsgFilterMax)}));
+    Traced tr("GetMessageW", [&] { return Join({H(hWnd), Num(wMsgFilterMin), Num(wMsgFilterMax)}); });
     NextMessage(lpMsg, nullptr);
     tr.ReturnedNow();
-    std::string what = "msg " + Hex(lpMsg->message) + " wParam " + Num(static_cast<long long>(lpMsg->wParam)) +
-                       " lParam " + Num(lpMsg->lParam);
-    return tr.Returns<BOOL>(lpMsg->message == WM_QUIT ? FALSE : TRUE,
-                            (lpMsg->message == WM_QUIT ? "FALSE, " : "TRUE, ") + what);
+    BOOL more = lpMsg->message == WM_QUIT ? FALSE : TRUE;
+    return tr.Returns(more, [&] {
+        return std::string(more ? "TRUE, " : "FALSE, ") + "msg " + Hex(lpMsg->message) + " wParam " +
+               Num(static_cast<long long>(lpMsg->wParam)) + " lParam " + Num(lpMsg->lParam);
+    });
 }
 
 BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
-    Traced tr("TranslateMessage", lpMsg ? Hex(lpMsg->message) : "NULL");
+    Traced tr("TranslateMessage", [&] { return lpMsg ? Hex(lpMsg->message) : "NULL"; });
     return tr.Bool(FALSE);
 }
 
 LONG WINAPI DispatchMessageW(const MSG* lpMsg) {
-    Traced tr("DispatchMessageW", lpMsg ? Join({H(lpMsg->hwnd), Hex(lpMsg->message)}) : "NULL");
+    Traced tr("DispatchMessageW", [&] { return lpMsg ? Join({H(lpMsg->hwnd), Hex(lpMsg->message)}) : "NULL"; });
     if (!lpMsg) return tr.Returns<LONG>(0, "0");
     LONG r = DispatchTo(lpMsg);
-    return tr.Returns(r, Num(r));
+    return tr.Returns(r, [&] { return Num(r); });
 }
 
 void WINAPI PostQuitMessage(int nExitCode) {
-    Traced tr("PostQuitMessage", Num(nExitCode));
+    Traced tr("PostQuitMessage", [&] { return Num(nExitCode); });
     P().quitPosted = true;
     P().quitCode = nExitCode;
     tr.Void();
 }
 
 BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    Traced tr("PostMessageW", Join({H(hWnd), Hex(Msg), Num(static_cast<long long>(wParam)), Num(lParam)}));
+    Traced tr("PostMessageW", [&] {
+        return Join({H(hWnd), Hex(Msg), Num(static_cast<long long>(wParam)), Num(lParam)});
+    });
     if (!Win(hWnd)) return tr.Bool(FALSE);
     PostTo(hWnd, Msg, wParam, lParam);
     return tr.Bool(TRUE);
@@ -175,10 +182,10 @@ BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 DWORD WINAPI GetLastError(void) { return P().lastError; }
 
 HGDIOBJ WINAPI GetStockObject(int fnObject) {
-    Traced tr("GetStockObject", Num(fnObject));
+    Traced tr("GetStockObject", [&] { return Num(fnObject); });
     if (fnObject < 0 || fnObject > 19) return tr.Returns<HGDIOBJ>(nullptr, "NULL");
     HGDIOBJ h = reinterpret_cast<HGDIOBJ>(kBrushBase + static_cast<ULONG_PTR>(fnObject));
-    return tr.Returns(h, H(h));
+    return tr.Returns(h, [&] { return H(h); });
 }
 
 }  // extern "C"
