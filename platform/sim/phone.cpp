@@ -15,10 +15,7 @@
 namespace sim {
 namespace internal {
 
-Phone& P() {
-    static Phone phone;
-    return phone;
-}
+Phone g_phone;
 
 char16_t Lower(char16_t c) {
     if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c - u'A' + u'a');

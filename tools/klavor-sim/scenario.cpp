@@ -320,7 +320,9 @@ struct Parser {
 
 std::string Seconds(sim::Time t) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%8.3f s  ", static_cast<double>(t) / 1000.0);
+    // As "%8.3f" of the seconds would print them, without going through floating point.
+    std::snprintf(buf, sizeof buf, "%4llu.%03llu s  ", static_cast<unsigned long long>(t / 1000),
+                  static_cast<unsigned long long>(t % 1000));
     return buf;
 }
 
