@@ -151,4 +151,77 @@ TEST_F(PhoneTest, TheTraceIsKeptOnlyWhileItIsOnAndEventsAlways) {
     EXPECT_EQ(sim::EventCount(), 0u);
 }
 
+// A window procedure that opens a message box for every WM_USER, inside
+// whatever modal loop dispatched it, and notes when each box returned.
+std::vector<std::string> g_boxes;
+
+LRESULT CALLBACK BoxOnUser(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg != WM_USER) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    std::u16string text = u"box " + sim::Utf16(std::to_string(wParam));
+    int result = MessageBoxW(hwnd, text.c_str(), u"", MB_OK);
+    g_boxes.push_back(sim::Utf8(text) + " -> " + std::to_string(result) + " at " + std::to_string(sim::Now()));
+    return 0;
+}
+
+TEST_F(PhoneTest, NestedMessageBoxesCloseOneAtATimeInnermostFirst) {
+    g_boxes.clear();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = BoxOnUser;
+    wc.lpszClassName = u"Boxes";
+    ASSERT_NE(RegisterClassW(&wc), 0);
+    HWND w = CreateWindowExW(0, u"Boxes", u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(w, nullptr);
+    std::vector<std::size_t> depth;
+    sim::At(100, [&] { PostMessageW(w, WM_USER, 1, 0); });
+    sim::At(200, [&] { PostMessageW(w, WM_USER, 2, 0); });  // dispatched inside box 1
+    sim::At(300, [&] { depth.push_back(sim::OpenModalLoops()); });
+    sim::At(400, [&] { EXPECT_TRUE(sim::CloseMessageBox()); });
+    sim::At(500, [&] { depth.push_back(sim::OpenModalLoops()); });
+    sim::At(600, [&] { EXPECT_TRUE(sim::CloseMessageBox()); });
+    sim::At(700, [&] {
+        depth.push_back(sim::OpenModalLoops());
+        EXPECT_FALSE(sim::CloseMessageBox()) << "nothing left to close";
+        PostQuitMessage(0);
+    });
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0)) DispatchMessageW(&m);
+    EXPECT_EQ(depth, (std::vector<std::size_t>{2, 1, 0}));
+    EXPECT_EQ(g_boxes, (std::vector<std::string>{"box 2 -> 1 at 400", "box 1 -> 1 at 600"}));
+}
+
+TEST_F(PhoneTest, DriverActsOnlyOnTheInnermostLoop) {
+    g_boxes.clear();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = BoxOnUser;
+    wc.lpszClassName = u"Boxes";
+    ASSERT_NE(RegisterClassW(&wc), 0);
+    HWND w = CreateWindowExW(0, u"Boxes", u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING, 7, u"Seven");
+    int chosen = -1;
+    sim::At(100, [&] { PostMessageW(w, WM_USER, 1, 0); });  // a box inside the menu's loop
+    sim::At(200, [&] {
+        EXPECT_FALSE(sim::MenuOpen()) << "the box is in front of the menu";
+        EXPECT_FALSE(sim::ChooseMenuItem(u"Seven"));
+        EXPECT_FALSE(sim::DismissMenu());
+        EXPECT_TRUE(sim::CloseMessageBox());
+    });
+    sim::At(300, [&] {
+        EXPECT_TRUE(sim::MenuOpen());
+        EXPECT_FALSE(sim::CloseMessageBox());
+        EXPECT_TRUE(sim::ChooseMenuItem(u"Seven"));
+    });
+    sim::At(400, [&] { EXPECT_EQ(sim::OpenModalLoops(), 0u); });
+    sim::SetRunLimit(1000);
+    try {
+        chosen = TrackPopupMenuEx(menu, TPM_RETURNCMD, 0, 0, w, nullptr);
+        EXPECT_EQ(sim::Now(), 300u);
+        Sleep(200);
+    } catch (const sim::Halted&) {
+        ADD_FAILURE() << "the loops did not close";
+    }
+    EXPECT_EQ(chosen, 7);
+    EXPECT_EQ(g_boxes, (std::vector<std::string>{"box 1 -> 1 at 200"}));
+}
+
 }  // namespace

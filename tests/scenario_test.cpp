@@ -124,6 +124,21 @@ TEST(ScenarioTimeline, ActionsThatFindNothingToActOnAreSaid) {
     EXPECT_TRUE(Has(o.timeline, "   5.000 s  menu closes, nothing chosen"));
 }
 
+TEST(ScenarioTimeline, ATapInsideTheAboutBoxOpensNothingAndOneCloseClosesOneBox) {
+    scenario::Outcome o = RunText(
+        "1s tap tray\n1.1s choose \"About Klavor\"\n"
+        "2s tap tray\n2.1s choose \"About Klavor\"\n"
+        "3s close about\n4s close about\n");
+    EXPECT_TRUE(Has(o.timeline, "   2.100 s  choose \"About Klavor\" (no menu is open)")) << o.timeline;
+    EXPECT_TRUE(Has(o.timeline, "   3.000 s  message box closes")) << o.timeline;
+    EXPECT_TRUE(Has(o.timeline, "   4.000 s  close about (no message box is open)")) << o.timeline;
+    std::size_t menus = 0, boxes = 0;
+    for (std::size_t at = 0; (at = o.timeline.find("menu opens", at)) != std::string::npos; ++at) ++menus;
+    for (std::size_t at = 0; (at = o.timeline.find("message box \"About\"", at)) != std::string::npos; ++at) ++boxes;
+    EXPECT_EQ(menus, 1u);
+    EXPECT_EQ(boxes, 1u);
+}
+
 TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
     struct Case {
         std::string text;

@@ -109,12 +109,17 @@ bool TapTrayIcon(HWND hwnd, UINT id);
 // Any other notification (lParam) for the icon.
 bool NotifyTrayIcon(HWND hwnd, UINT id, UINT mouseMessage);
 
+// Menus and message boxes are modal loops that nest: one can open inside
+// another. These act on the innermost loop still open, and only if it is of
+// their kind. MenuOpen: the innermost open loop is a menu.
 bool MenuOpen();
 // Picks the open menu's item with this label; false if no menu is open or
 // it has no such item.
 bool ChooseMenuItem(const std::u16string& label);
 bool DismissMenu();
 bool CloseMessageBox();
+// How many modal loops are open, nested in one another.
+std::size_t OpenModalLoops();
 
 // ---- What happened -------------------------------------------------------
 struct Call {

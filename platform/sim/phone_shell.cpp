@@ -11,6 +11,11 @@ namespace internal {
 // messages until the loop is closed by the driver. A WM_QUIT ends it and is
 // posted again for the outer loop.
 void RunModal(Modal& loop) {
+    // Off the stack however the loop ends, the end of a run included.
+    struct Innermost {
+        explicit Innermost(Modal* m) { P().modals.push_back(m); }
+        ~Innermost() { P().modals.pop_back(); }
+    } innermost(&loop);
     MSG m;
     while (NextMessage(&m, [&loop] { return !loop.open; })) {
         if (m.message == WM_QUIT) {
@@ -46,36 +51,46 @@ bool TapTrayIcon(HWND hwnd, UINT id) {
     return NotifyTrayIcon(hwnd, id, WM_LBUTTONDOWN) && NotifyTrayIcon(hwnd, id, WM_LBUTTONUP);
 }
 
-bool MenuOpen() { return P().menuLoop.open; }
+namespace {
+
+// The innermost loop still open, if it is of this kind: the driver acts on
+// what is in front, as a user would.
+Modal* Innermost(Modal::Kind kind) {
+    auto& modals = P().modals;
+    for (auto it = modals.rbegin(); it != modals.rend(); ++it)
+        if ((*it)->open) return (*it)->kind == kind ? *it : nullptr;
+    return nullptr;
+}
+
+bool Close(Modal* loop, int result) {
+    if (!loop) return false;
+    loop->result = result;
+    loop->open = false;
+    return true;
+}
+
+}  // namespace
+
+bool MenuOpen() { return Innermost(Modal::Kind::Menu) != nullptr; }
 
 bool ChooseMenuItem(const std::u16string& label) {
-    Modal& loop = P().menuLoop;
-    if (!loop.open) return false;
-    auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(loop.menu));
+    Modal* loop = Innermost(Modal::Kind::Menu);
+    if (!loop) return false;
+    auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(loop->menu));
     if (it == P().menus.end()) return false;
-    for (const auto& item : it->second.items) {
-        if (item.label == label) {
-            loop.result = static_cast<int>(item.id);
-            loop.open = false;
-            return true;
-        }
-    }
+    for (const auto& item : it->second.items)
+        if (item.label == label) return Close(loop, static_cast<int>(item.id));
     return false;
 }
 
-bool DismissMenu() {
-    Modal& loop = P().menuLoop;
-    if (!loop.open) return false;
-    loop.result = 0;
-    loop.open = false;
-    return true;
-}
+bool DismissMenu() { return Close(Innermost(Modal::Kind::Menu), 0); }
 
-bool CloseMessageBox() {
-    if (!P().boxLoop.open) return false;
-    P().boxLoop.result = IDOK;
-    P().boxLoop.open = false;
-    return true;
+bool CloseMessageBox() { return Close(Innermost(Modal::Kind::Box), IDOK); }
+
+std::size_t OpenModalLoops() {
+    std::size_t n = 0;
+    for (const Modal* m : P().modals) n += m->open ? 1 : 0;
+    return n;
 }
 
 }  // namespace sim
@@ -124,7 +139,10 @@ BOOL WINAPI AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR l
 BOOL WINAPI TrackPopupMenuEx(HMENU hMenu, UINT uFlags, int x, int y, HWND hWnd, LPTPMPARAMS lptpm) {
     Traced tr("TrackPopupMenuEx", [&] { return Join({H(hMenu), Hex(uFlags), Num(x), Num(y), H(hWnd), H(lptpm)}); });
     auto it = P().menus.find(reinterpret_cast<ULONG_PTR>(hMenu));
-    if (it == P().menus.end() || !Win(hWnd) || P().menuLoop.open) return tr.Bool(FALSE);
+    // One menu at a time is tracked, as on the real system.
+    bool tracking = false;
+    for (const Modal* m : P().modals) tracking = tracking || (m->open && m->kind == Modal::Kind::Menu);
+    if (it == P().menus.end() || !Win(hWnd) || tracking) return tr.Bool(FALSE);
     Event opened = MakeEvent(Event::Kind::MenuOpened);
     opened.hwnd = hWnd;
     opened.x = x;
@@ -132,8 +150,8 @@ BOOL WINAPI TrackPopupMenuEx(HMENU hMenu, UINT uFlags, int x, int y, HWND hWnd, 
     opened.flags = uFlags;
     for (const auto& item : it->second.items) opened.items.push_back(item.label);
     Emit(opened);
-    Modal& loop = P().menuLoop;
-    loop = Modal{};
+    Modal loop;
+    loop.kind = Modal::Kind::Menu;
     loop.open = true;
     loop.menu = hMenu;
     RunModal(loop);
@@ -159,8 +177,8 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
     shown.caption = Str(lpCaption);
     shown.flags = uType;
     Emit(shown);
-    Modal& loop = P().boxLoop;
-    loop = Modal{};
+    Modal loop;
+    loop.kind = Modal::Kind::Box;
     loop.open = true;
     loop.text = Str(lpText);
     loop.caption = Str(lpCaption);

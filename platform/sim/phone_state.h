@@ -66,8 +66,10 @@ struct Menu {
     std::vector<Item> items;
 };
 
-// A modal loop in progress (a tracked menu or a message box).
+// A modal loop in progress (a tracked menu or a message box). Loops nest:
+// a message dispatched inside one may open another.
 struct Modal {
+    enum class Kind { Menu, Box } kind = Kind::Menu;
     bool open = false;
     HMENU menu = nullptr;
     int result = 0;
@@ -143,8 +145,7 @@ struct Phone {
     std::vector<TrayIcon> tray;
     std::map<ULONG_PTR, Menu> menus;
     ULONG_PTR nextMenu = kMenuBase;
-    Modal menuLoop;
-    Modal boxLoop;
+    std::vector<Modal*> modals;  // the open loops, innermost last; each lives in its API call
 
     DWORD lastError = 0;
     bool tracing = false;
@@ -240,6 +241,7 @@ void RouteKey(BYTE vk, bool up, bool injected);
 BOOL WINAPI SimUnregisterFunc1(UINT fsModifiers, UINT vk);
 
 // ---- Shell (phone_shell.cpp) ----
+// Runs the loop as the innermost until the driver closes it.
 void RunModal(Modal& loop);
 
 // ---- Registry (phone_registry.cpp) ----

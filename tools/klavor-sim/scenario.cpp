@@ -14,6 +14,7 @@
 #include "resource.h"
 #include "sequence.h"
 #include "shell.h"
+#include "tray.h"
 
 namespace scenario {
 namespace {
@@ -523,6 +524,7 @@ void NewProgramProcess() {
     g_pUnregisterFunc1 = nullptr;
     g_hInstance = nullptr;
     g_hCoredll = nullptr;
+    g_trayBusy = false;
 #define KLAVOR_ICON_ID(id) id,
     sim::SetProgramIcons({KLAVOR_ICON_IDS(KLAVOR_ICON_ID)});
 #undef KLAVOR_ICON_ID
