@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <string>
 #include <variant>
@@ -72,8 +73,18 @@ scenario::Scenario Parse(const std::string& text) {
     return std::get<scenario::Scenario>(std::move(parsed));
 }
 
-// Seconds per run of each case, as this process measured them.
-std::map<std::string, double> g_seconds;
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Seconds per run of each case, wall and CPU, as this process measured them.
+struct Seconds {
+    double wall = 0;
+    double cpu = 0;
+};
+std::map<std::string, Seconds> g_seconds;
 
 void Check(benchmark::State& state, const scenario::Outcome& o) {
     // The program must still be running when the phone time is up.
@@ -82,15 +93,18 @@ void Check(benchmark::State& state, const scenario::Outcome& o) {
 
 void BM_Phone(benchmark::State& state, const Case* c) {
     scenario::Scenario s = Parse(ScenarioText(*c));
-    double total = 0;
+    Seconds total;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
+        double cpu = CpuSeconds();
         scenario::Outcome o = scenario::Run(s, c->trace);
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        total.cpu += CpuSeconds() - cpu;
+        total.wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         Check(state, o);
         benchmark::DoNotOptimize(o.timeline.data());
     }
-    g_seconds[c->name] = total / static_cast<double>(state.iterations());
+    auto runs = static_cast<double>(state.iterations());
+    g_seconds[c->name] = Seconds{total.wall / runs, total.cpu / runs};
     state.counters["ticks/s"] = benchmark::Counter(static_cast<double>(c->endMs / 100),
                                                    benchmark::Counter::kIsIterationInvariantRate);
     state.counters["phone_h"] = static_cast<double>(c->endMs) / kHour;
@@ -186,9 +200,10 @@ int main(int argc, char** argv) {
     for (const char* suffix : {"", "-trace"}) {
         auto one = g_seconds.find(std::string("1h") + suffix);
         auto day = g_seconds.find(std::string("24h") + suffix);
-        if (one != g_seconds.end() && day != g_seconds.end() && one->second > 0)
-            std::printf("24h/1h cost ratio%s: %.1f\n", *suffix ? " (trace on)" : " (trace off)",
-                        day->second / one->second);
+        if (one != g_seconds.end() && day != g_seconds.end() && one->second.wall > 0 && one->second.cpu > 0)
+            std::printf("24h/1h cost ratio%s: %.1f in CPU time, %.1f in wall time\n",
+                        *suffix ? " (trace on)" : " (trace off)", day->second.cpu / one->second.cpu,
+                        day->second.wall / one->second.wall);
     }
     return 0;
 }
