@@ -25,7 +25,7 @@
 //     pending sequence fires within six ticks of its last press; keys are
 //     sent on no other tick; sweeps come every 301 ticks;
 //   - the tray icon, the menu and the About box are open exactly when the
-//     taps and choices so far say;
+//     taps and choices so far say (a tap while either is open is ignored);
 //   - the program exits when the stream says (Exit chosen: code 1; another
 //     copy running: code 0) and not otherwise, and leaves no hot key, no
 //     tray icon and no menu behind.
@@ -91,8 +91,8 @@ struct Failure {
 
 struct RunResult {
     // The scenario is one the soak cannot judge: events on the program's
-    // tick grid, or a tap while the program's own menu or About box is
-    // open. Such runs are neither passed nor failed.
+    // tick grid, or a tray event at the same time as the event before it.
+    // Such runs are neither passed nor failed.
     bool unsupported = false;
     std::string whyUnsupported;
     std::optional<Failure> failure;

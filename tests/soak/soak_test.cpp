@@ -93,10 +93,17 @@ TEST(SoakCheck, ScenariosItCannotJudgeAreSaidSo) {
     soak::RunResult r = soak::CheckRun(std::get<scenario::Scenario>(demo));
     EXPECT_TRUE(r.unsupported);
     EXPECT_NE(r.whyUnsupported.find("tick grid, at 5.000 s"), std::string::npos) << r.whyUnsupported;
-    // A tap while the menu is open.
-    r = soak::CheckRun(Parse(kCaptureAll + "1001ms tap tray\n1501ms tap tray\n"));
+    // A choice at the same time as its tap: the menu is not open yet.
+    r = soak::CheckRun(Parse(kCaptureAll + "1001ms tap tray\n1001ms choose Exit\n"));
     EXPECT_TRUE(r.unsupported);
     EXPECT_FALSE(r.failure);
+    // A tap while the menu or the About box is open is the program's to ignore.
+    r = soak::CheckRun(Parse(kCaptureAll + "1001ms tap tray\n1501ms tap tray\n1601ms choose \"About Klavor\"\n"
+                                           "1701ms tap tray\n1801ms close about\n1901ms tap tray\n2001ms choose Exit\n"));
+    EXPECT_FALSE(r.unsupported) << r.whyUnsupported;
+    ASSERT_FALSE(r.failure) << r.failure->what;
+    EXPECT_EQ(r.counts.menus, 2u);
+    EXPECT_EQ(r.counts.aboutBoxes, 1u);
 }
 
 TEST(SoakCheck, ALoopingConfigurationIsTheProgramsOwnBusiness) {
