@@ -164,7 +164,9 @@ std::string Modifier(Dice& d, unsigned plainPercent) {
 // Gaps between events: bursts inside one tick, steps across the tick, the
 // quiet period before a sequence fires (500 to 600 ms), and long waits
 // that cross the 30-second sweep.
-sim::Time RandomGap(Dice& d) {
+sim::Time RandomGap(Dice& d, bool longRun) {
+    // A long run also leaves the phone idle for minutes at a time.
+    if (longRun && d.Percent(2)) return d.Between(60000, 1200000);
     unsigned r = d.Below(100);
     if (r < 8) return 0;
     if (r < 33) return d.Between(1, 99);
@@ -214,8 +216,11 @@ Lines Generate(std::mt19937_64& rng, const GenerateOptions& options) {
     const sim::Time start = StartTime(shape);
 
     enum { Idle, Menu, About } tray = Idle;
-    std::size_t n = secondCopy ? d.Between(1, 5) : d.Between(static_cast<unsigned>(options.minEvents),
-                                                                 static_cast<unsigned>(options.maxEvents));
+    // One run in a hundred is ten times longer, and spans hours of phone time.
+    bool longRun = d.Percent(1);
+    std::size_t most = options.maxEvents * (longRun ? 10 : 1);
+    std::size_t n = secondCopy ? d.Between(1, 5) : d.Between(static_cast<unsigned>(std::min(options.minEvents, most)),
+                                                                 static_cast<unsigned>(most));
     sim::Time t0 = d.Between(1, static_cast<unsigned>(start + 2000));
     sim::Time now = t0, previous = 0;
     bool first = true;
@@ -241,7 +246,7 @@ Lines Generate(std::mt19937_64& rng, const GenerateOptions& options) {
     auto add = [&](sim::Time at, const std::string& what) { out.events.push_back({at, what}); };
 
     for (std::size_t i = 0; i < n; ++i) {
-        sim::Time gap = RandomGap(d);
+        sim::Time gap = RandomGap(d, longRun);
         unsigned kind = d.Below(100);
         if (kind < 72) {
             add(place(gap, false), "press " + KeyWords(d, t, false) + Modifier(d, 70));
@@ -504,14 +509,17 @@ private:
         std::vector<sim::HotKey> actual = sim::HotKeys();
         auto key = [](const sim::HotKey& k) { return std::make_tuple(k.mods & kComboMods, k.vk, k.hwnd, k.id); };
         auto less = [&](const sim::HotKey& a, const sim::HotKey& b) { return key(a) < key(b); };
+        auto same = [&](const std::vector<sim::HotKey>& a, const std::vector<sim::HotKey>& b) {
+            return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](const sim::HotKey& x, const sim::HotKey& y) {
+                       return key(x) == key(y) && x.mods == y.mods;
+                   });
+        };
+        // Mostly they are in the same order too.
+        if (same(actual, keys_)) return;
         std::vector<sim::HotKey> expected = keys_;
         std::sort(actual.begin(), actual.end(), less);
         std::sort(expected.begin(), expected.end(), less);
-        if (actual.size() == expected.size() &&
-            std::equal(actual.begin(), actual.end(), expected.begin(), [&](const sim::HotKey& a, const sim::HotKey& b) {
-                return key(a) == key(b) && a.mods == b.mods;
-            }))
-            return;
+        if (same(actual, expected)) return;
         // Tell the first combination whose holder differs.
         std::set<std::pair<UINT, UINT>> combos;
         for (const auto* list : {&actual, &expected})

@@ -7,7 +7,8 @@
 // the eight buttons plain and with Win or Shift, thefts of hot keys, tray
 // taps with choices, dismissals and the About box, in bursts and gaps
 // around the 100-ms tick and the quiet period before a sequence fires.
-// Most runs end with Exit from the tray menu.
+// Most runs end with Exit from the tray menu; one in a hundred is ten times
+// longer and leaves the phone idle for minutes at a time.
 //
 // What every run is checked for:
 //   - whenever the program is idle (after every event, before and after
