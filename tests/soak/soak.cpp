@@ -524,7 +524,8 @@ private:
         std::set<std::pair<UINT, UINT>> combos;
         for (const auto* list : {&actual, &expected})
             for (const sim::HotKey& k : *list) combos.insert({k.mods & kComboMods, k.vk});
-        for (const auto& [mods, vk] : combos) {
+        for (const auto& held : combos) {
+            const UINT mods = held.first, vk = held.second;
             auto find = [&](const std::vector<sim::HotKey>& list) -> std::optional<sim::HotKey> {
                 for (const sim::HotKey& k : list)
                     if (Combo(k, mods, vk)) return k;
