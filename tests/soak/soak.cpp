@@ -126,11 +126,12 @@ Table RandomTable(Dice& d) {
 // then one a second, 30 in all.
 sim::Time StartTime(const scenario::Scenario& s) {
     constexpr sim::Time kWait = 1000, kTries = 30;
-    // FindWindowW ignores the case of ASCII letters only.
+    // The program looks for "Phone" and "Телефон"; FindWindowW ignores the
+    // case of ASCII letters only.
     std::u16string title = s.phoneTitle;
     for (char16_t& c : title)
         if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    bool found = title == u"phone" || title == u"\u0442\u0435\u043b\u0435\u0444\u043e\u043d";
+    bool found = title == u"phone" || title == u"\u0422\u0435\u043b\u0435\u0444\u043e\u043d";
     if (!found || s.phone == scenario::Scenario::Phone::Never) return kTries * kWait;
     if (s.phone == scenario::Scenario::Phone::Up) return 0;
     sim::Time k = std::max<sim::Time>(1, (s.phoneAt + kWait - 1) / kWait);
@@ -210,6 +211,12 @@ Lines Generate(std::mt19937_64& rng, const GenerateOptions& options) {
         out.setUp.push_back("phone never");
     }
     r = d.Below(100);
+    if (shape.phone != scenario::Scenario::Phone::Never && d.Percent(6)) {
+        // The Russian phone, or one whose window the program does not know.
+        bool known = d.Percent(70);
+        out.setUp.back() += known ? " titled \"\u0422\u0435\u043b\u0435\u0444\u043e\u043d\"" : " titled \"PHONE \u2116 2\"";
+        if (!known) shape.phoneTitle = u"PHONE \u2116 2";
+    }
     if (r >= 86) out.setUp.push_back(r < 93 ? "coredll without UnregisterFunc1" : "coredll missing");
     bool secondCopy = d.Percent(2);
     if (secondCopy) out.setUp.push_back("another copy running");

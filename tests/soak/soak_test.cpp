@@ -106,6 +106,23 @@ TEST(SoakCheck, ScenariosItCannotJudgeAreSaidSo) {
     EXPECT_EQ(r.counts.aboutBoxes, 1u);
 }
 
+TEST(SoakCheck, TheWaitForThePhoneEndsAtTheFirstLookThatFindsItsWindow) {
+    // The program looks once a second for "Phone" or "Телефон", ASCII case
+    // ignored; a window of any other title is never found, and after 30
+    // looks it starts all the same. (The fuzzer found the soak taking
+    // "Телефон" for a title the program does not know.)
+    for (const char* title : {"Телефон", "PHONE", "телефон", "Phone 2"}) {
+        for (const char* at : {"0.5s", "7s", "31s"}) {
+            std::string text = std::string("config capture-all.reg\nphone at ") + at + " titled \"" + title +
+                               "\"\n40001ms press Green\n41001ms tap tray\n41501ms choose Exit\n";
+            soak::RunResult r = soak::CheckRun(Parse(text));
+            EXPECT_FALSE(r.unsupported) << text;
+            EXPECT_FALSE(r.failure) << text << r.failure->what;
+            EXPECT_EQ(r.counts.firings, 1u) << text;
+        }
+    }
+}
+
 TEST(SoakCheck, ALoopingConfigurationIsTheProgramsOwnBusiness) {
     // Calendar and Contacts press each other: a firing every tick until Exit.
     soak::RunResult r = soak::CheckRun(Parse("config runaway.klavor\nphone up\n1001ms press Calendar\n"
