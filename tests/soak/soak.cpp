@@ -329,7 +329,7 @@ const char* CheckName(Check c) {
     case Check::KeyLeftDown: return "a key left down";
     case Check::HotKeys: return "hot keys";
     case Check::Firing: return "a firing";
-    case Check::Liveness: return "firings and sweeps on time";
+    case Check::Timing: return "timing";
     case Check::Tray: return "the tray";
     case Check::Exit: return "the exit";
     }
@@ -558,7 +558,7 @@ private:
                 if (sim::OwnerOf(e.hwnd) == sim::kProgram && e.text == u"KlavorWndClass") {
                     program_ = e.hwnd;
                     if (e.t != start_)
-                        Fail(Check::Liveness, "the program started at " + Seconds(e.t) + ", not at " + Seconds(start_) +
+                        Fail(Check::Timing, "the program started at " + Seconds(e.t) + ", not at " + Seconds(start_) +
                                                   " after its wait for the phone");
                 }
                 if (e.text == u"HotKeyThief") thief_ = e.hwnd;
@@ -770,12 +770,12 @@ private:
     }
 
     void Look(sim::Time t) {
-        if (t > start_ && !SecondCopy() && !program_) Fail(Check::Liveness, "the program has no window after its start");
+        if (t > start_ && !SecondCopy() && !program_) Fail(Check::Timing, "the program has no window after its start");
         if (!IsTick(t)) return;
         // Just before the tick at t: what it will do.
         CheckTray();
         if (button_ >= 0 && t > due_)
-            Fail(Check::Liveness, Slot(button_) + " was due to fire at " + Seconds(due_) + " and was not looked at");
+            Fail(Check::Timing, Slot(button_) + " was due to fire at " + Seconds(due_) + " and was not looked at");
         bool fire = button_ >= 0 && t == due_;
         pending_ = Tick{t, fire ? button_ : -1, pressIndex_, IsSweep(t)};
         actionSinceTick_ = false;

@@ -78,7 +78,7 @@ enum class Check {
     KeyLeftDown,          // a key down, the Windows key above all, without its key up
     HotKeys,              // a hot key where the configuration does not put it
     Firing,               // a firing that sent other keys, or to its own hot keys
-    Liveness,             // a sequence that did not fire, a sweep that did not come
+    Timing,               // a start-up or a firing not on time
     Tray,                 // the tray icon, menu or About box not as the taps say
     Exit,                 // an exit that is not the stream's, or what it leaves behind
 };
