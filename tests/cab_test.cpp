@@ -50,11 +50,19 @@ Bytes ConfigImage() {
     return EncodeTable(t);
 }
 
-Bytes SomeExe(std::size_t n = 40000) {
+void PutU16(Bytes& b, std::size_t at, unsigned v);
+void PutU32(Bytes& b, std::size_t at, std::uint32_t v);
+
+// Noise behind the headers of an ARM Windows CE program.
+Bytes SomeExe(std::size_t n = 40000, unsigned machine = 0x01C0, unsigned subsystem = 9) {
     std::mt19937 rng(7);
     Bytes exe(n);
     for (auto& b : exe) b = static_cast<std::uint8_t>(rng());
     exe[0] = 'M', exe[1] = 'Z';
+    PutU32(exe, 0x3C, 0x80);
+    PutU32(exe, 0x80, 0x00004550);
+    PutU16(exe, 0x84, machine);
+    PutU16(exe, 0x80 + 24 + 68, subsystem);
     return exe;
 }
 
@@ -436,6 +444,20 @@ TEST_F(CabinetTest, RefusesCabinetsThatAreNotInstallations) {
     EXPECT_TRUE(read({{"KLAVOR.000", control}, {"A.001", {1}}})) << error;
 }
 
+TEST(CabExe, OnlyAnArmWindowsCeProgramPasses) {
+    EXPECT_EQ(ExeProblem(SomeExe()), std::nullopt);
+    EXPECT_EQ(ExeProblem(SomeExe(4096, 0x01C2)), std::nullopt);  // Thumb
+    EXPECT_EQ(ExeProblem(SomeExe(4096, 0x8664, 2)), "a program for x86-64, not ARM");
+    EXPECT_EQ(ExeProblem(SomeExe(4096, 0x01C4, 9)), "a program for ARMv7 Thumb-2, which these phones' processors lack, not ARM");
+    EXPECT_EQ(ExeProblem(SomeExe(4096, 0x01C0, 2)), "an ARM program, but not for Windows CE (subsystem 2, not 9)");
+    EXPECT_EQ(ExeProblem(Bytes{'h', 'i'}), "not a Windows program (no MZ header)");
+    Bytes pastTheEnd = SomeExe(4096);
+    pastTheEnd.resize(0x80 + 24 + 68 + 1);  // the subsystem word's last byte missing
+    EXPECT_EQ(ExeProblem(pastTheEnd), "not a Windows program (no PE header)");
+    PutU32(pastTheEnd, 0x3C, 0xFFFFFFF0);
+    EXPECT_EQ(ExeProblem(pastTheEnd), "not a Windows program (no PE header)");
+}
+
 // ---- What show prints --------------------------------------------------
 
 TEST_F(CabinetTest, DescriptionListsWhatTheInstallerDoesThenTheConfiguration) {
@@ -490,6 +512,7 @@ TEST_F(CabinetTest, DescriptionOfAForeignCabinetShowsEveryKindOfEntry) {
              "#   set HKEY_CURRENT_USER\\Software\\Odd the default value = multi-string \"a\" \"bc\", unless it exists already\n",
              "#   set HKEY_CLASSES_ROOT \"n\" = dword 0x04030201\n",
              "# S.999 is a setup program the installer runs\n",
+             "# warning: a.dll is not a Windows program (no MZ header); the phone cannot run it\n",
              "# warning: the members are not in the order the installer expects (.000 first, then descending)\n",
              "# It sets no klavorKeyTable value",
          })

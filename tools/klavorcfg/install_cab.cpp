@@ -175,7 +175,40 @@ std::string ValueText(const CeRegValue& v) {
     return out;
 }
 
+std::uint32_t Le(const Bytes& b, std::size_t at, int width) {
+    std::uint32_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+    return v;
+}
+
+std::string MachineName(std::uint32_t machine) {
+    switch (machine) {
+    case 0x014C: return "x86";
+    case 0x8664: return "x86-64";
+    case 0x01C4: return "ARMv7 Thumb-2, which these phones' processors lack";
+    case 0xAA64: return "ARM64";
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "machine 0x%04X", static_cast<unsigned>(machine));
+    return buf;
+}
+
 }  // namespace
+
+std::optional<std::string> ExeProblem(const Bytes& exe) {
+    constexpr std::uint32_t kArm = 0x01C0, kThumb = 0x01C2, kCeGui = 9;
+    if (exe.size() < 0x40 || exe[0] != 'M' || exe[1] != 'Z') return std::string("not a Windows program (no MZ header)");
+    std::uint32_t pe = Le(exe, 0x3C, 4);
+    // The optional header's subsystem word is at the same place in PE32 and PE32+.
+    const std::uint32_t subsystemAt = 24 + 68;
+    if (pe > exe.size() || exe.size() - pe < subsystemAt + 2 || Le(exe, pe, 4) != 0x00004550)  // "PE\0\0"
+        return std::string("not a Windows program (no PE header)");
+    std::uint32_t machine = Le(exe, pe + 4, 2), subsystem = Le(exe, pe + subsystemAt, 2);
+    if (machine != kArm && machine != kThumb) return "a program for " + MachineName(machine) + ", not ARM";
+    if (subsystem != kCeGui)
+        return "an ARM program, but not for Windows CE (subsystem " + std::to_string(subsystem) + ", not 9)";
+    return std::nullopt;
+}
 
 CeSetup KlavorSetup(const std::optional<Bytes>& value) {
     CeSetup s;  // the header's unknown words as the defaults say: 0, 0, 1, 0, 0
@@ -321,6 +354,13 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
         bool used = n > 0 && std::any_of(s.files.begin(), s.files.end(), [n](const CeFile& f) { return f.id == n; });
         if (n == 999) out += "# " + Shown(m.name) + " is a setup program the installer runs\n";
         else if (!used) out += "# " + Shown(m.name) + " is in the cabinet but not installed\n";
+    }
+    for (const CeFile& f : s.files) {
+        std::string name = Lower(f.name);
+        if (name.size() < 4 || (name.compare(name.size() - 4, 4, ".exe") && name.compare(name.size() - 4, 4, ".dll")))
+            continue;
+        std::optional<std::string> problem = ExeProblem(FindMember(cab, f.id)->data);
+        if (problem) out += "# warning: " + Shown(f.name) + " is " + *problem + "; the phone cannot run it\n";
     }
     bool ordered = MemberNumber(cab.members[0].name) == 0;
     for (std::size_t i = 2; ordered && i < cab.members.size(); ++i)

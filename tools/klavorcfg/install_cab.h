@@ -24,6 +24,10 @@ extern const char kCabShortcutName[];  // "Klavor"
 // when `value` is given (whatever its length: the caller checks it).
 CeSetup KlavorSetup(const std::optional<Bytes>& value);
 
+// Why the phones cannot run this program, or nullopt when it is an ARM
+// Windows CE program (a PE image for ARM or Thumb with the CE subsystem).
+std::optional<std::string> ExeProblem(const Bytes& exe);
+
 // The whole cabinet: the control file first, then the files in descending
 // order of their numbers, all dated `modified`.
 std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<Bytes>& value, std::time_t modified,
