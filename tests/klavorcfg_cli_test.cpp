@@ -1,6 +1,8 @@
 // The klavorcfg command as a user runs it: the built binary, its output
 // streams, exit status and the files it leaves behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <fstream>
 
 #include "config_text.h"
+#include "phone.h"  // UTF-8 to UTF-16
 
 namespace {
 
@@ -37,10 +40,12 @@ protected:
         std::ofstream((dir / name).string(), std::ios::binary) << content;
         return (dir / name).string();
     }
-    Outcome Klavorcfg(const std::string& args) {
-        std::string command = "cd '" + dir.string() + "' && '" KLAVORCFG_PATH "' " + args + " >stdout 2>stderr";
+    // Runs in the test's folder; `out` is where standard output goes.
+    Outcome Klavorcfg(const std::string& args, const std::string& out = "stdout") {
+        std::string command = "cd '" + dir.string() + "' && '" KLAVORCFG_PATH "' " + args + " >" + out + " 2>stderr";
         int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir / "stdout"), ReadAll(dir / "stderr")};
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out == "stdout" ? ReadAll(dir / "stdout") : "",
+                ReadAll(dir / "stderr")};
     }
     std::vector<std::string> Files() {
         std::vector<std::string> names;
@@ -58,7 +63,11 @@ TEST_F(KlavorcfgTest, CommittedExampleRegIsWhatTheToolMakesOfTheExample) {
     ASSERT_FALSE(committed.empty());
     Outcome toStdout = Klavorcfg("reg '" + example + ".klavor'");
     EXPECT_EQ(toStdout.status, 0);
-    EXPECT_EQ(toStdout.err, "");
+    // The built-in volume actions send nothing on a double or triple press.
+    EXPECT_EQ(toStdout.err, example + ".klavor:17: warning: Volume Up double and triple send code 0 (\"FAKE\"), "
+                                      "which nothing receives\n" +
+                                example + ".klavor:18: warning: Volume Dn double and triple send code 0 (\"FAKE\"), "
+                                          "which nothing receives\n");
     EXPECT_EQ(toStdout.out, committed);
     Outcome toFile = Klavorcfg("reg -o out.reg '" + example + ".klavor'");
     EXPECT_EQ(toFile.status, 0);
@@ -101,15 +110,16 @@ TEST_F(KlavorcfgTest, ShowOutputFedToRegGivesBackTheSameValue) {
     Write("odd.bin", std::string(image.begin(), image.end()));
     Outcome shown = Klavorcfg("show odd.bin");
     EXPECT_EQ(shown.status, 0);
-    EXPECT_NE(shown.out.find("# warning: Camera: mode 7 is not leave, free or capture"), std::string::npos);
-    EXPECT_NE(shown.out.find("# warning: Record: presses 9 acts as presses 4"), std::string::npos);
+    EXPECT_NE(shown.err.find("odd.bin: warning: Camera (slot 2): mode 7 is not leave, free or capture"),
+              std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find("odd.bin: warning: Record (slot 3): presses 9 acts as presses 4"), std::string::npos);
     Write("shown.klavor", shown.out);
     Outcome reg = Klavorcfg("reg shown.klavor");
     EXPECT_EQ(reg.status, 0);
     EXPECT_EQ(reg.out, klavorcfg::FormatRegFile(image));
     // reg still writes it, but says what the program will do differently.
-    EXPECT_NE(reg.err.find("shown.klavor: warning: Camera: mode 7"), std::string::npos) << reg.err;
-    EXPECT_NE(reg.err.find("shown.klavor: warning: Record: presses 9"), std::string::npos) << reg.err;
+    EXPECT_NE(reg.err.find("shown.klavor:4: warning: Camera: mode 7"), std::string::npos) << reg.err;
+    EXPECT_NE(reg.err.find("shown.klavor:5: warning: Record: presses 9"), std::string::npos) << reg.err;
 
     Outcome defaults = Klavorcfg("defaults");
     Write("defaults.klavor", defaults.out);
@@ -119,7 +129,8 @@ TEST_F(KlavorcfgTest, ShowOutputFedToRegGivesBackTheSameValue) {
 
 TEST_F(KlavorcfgTest, UsageMistakesExitTwo) {
     for (std::string args : {"", "frobnicate", "reg", "reg a b", "reg a -o", "reg a -o x -o y", "reg -x a",
-                                    "show", "show a b", "defaults extra"}) {
+                             "reg a -o ''", "show", "show a b", "show -o x a", "check", "check a b",
+                             "check --no-check a", "defaults extra"}) {
         Outcome run = Klavorcfg(args);
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_EQ(run.out, "") << args;
@@ -129,7 +140,169 @@ TEST_F(KlavorcfgTest, UsageMistakesExitTwo) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: klavorcfg reg CONFIG [-o OUT]"), std::string::npos);
     EXPECT_NE(help.out.find("\"Volume Dn\""), std::string::npos);
+    EXPECT_NE(help.out.find("TTalk (F3) 0x72"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("Enter (Return, TAction) 0x0D"), std::string::npos) << help.out;
     EXPECT_EQ(Files(), std::vector<std::string>{});
+}
+
+// ---- Files that cannot be read or written -----------------------------------
+
+TEST_F(KlavorcfgTest, InputsThatCannotBeReadAreSaidWithTheReason) {
+    fs::create_directories(dir / "folder");
+    for (std::string command : {"show", "reg", "check", "reg -o out.reg"}) {
+        Outcome run = Klavorcfg(command + " folder");
+        EXPECT_EQ(run.status, 2) << command;
+        EXPECT_EQ(run.out, "") << command;
+        EXPECT_EQ(run.err, "folder: cannot read: Is a directory\n") << command;
+        run = Klavorcfg(command + " missing.klavor");
+        EXPECT_EQ(run.status, 2) << command;
+        EXPECT_EQ(run.err, "missing.klavor: cannot open: No such file or directory\n") << command;
+    }
+    EXPECT_EQ(Files(), std::vector<std::string>{"folder"});
+}
+
+TEST_F(KlavorcfgTest, AnOutputThatIsTheInputIsRefusedBeforeAnythingIsWritten) {
+    const std::string mine = "Red capture single Enter\n";
+    Write("my.klavor", mine);
+    fs::create_symlink("my.klavor", dir / "link.reg");
+    fs::create_hard_link(dir / "my.klavor", dir / "hard.reg");
+    for (std::string out : {"my.klavor", "./my.klavor", "link.reg", "hard.reg"}) {
+        Outcome run = Klavorcfg("reg my.klavor -o " + out);
+        EXPECT_EQ(run.status, 2) << out;
+        EXPECT_EQ(run.err, "klavorcfg: " + out + " is the input file itself; give another output file\n") << out;
+        EXPECT_EQ(ReadAll(dir / "my.klavor"), mine) << out;
+    }
+    EXPECT_EQ(Files(), (std::vector<std::string>{"hard.reg", "link.reg", "my.klavor"}));
+}
+
+TEST_F(KlavorcfgTest, OutputGoesWhereOWantsItWithoutLosingAFile) {
+    Write("my.klavor", "Red capture single Enter\n");
+    const std::string reg = Klavorcfg("reg my.klavor").out;
+    ASSERT_EQ(reg.rfind("REGEDIT4", 0), 0u);
+    // -o - is standard output.
+    EXPECT_EQ(Klavorcfg("reg my.klavor -o -").out, reg);
+    // An existing file keeps its mode; a link keeps pointing at the new file.
+    Write("old.reg", "old");
+    fs::permissions(dir / "old.reg", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("old.reg", dir / "link.reg");
+    EXPECT_EQ(Klavorcfg("reg my.klavor -o link.reg").status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.reg"));
+    EXPECT_EQ(ReadAll(dir / "old.reg"), reg);
+    EXPECT_EQ(fs::status(dir / "old.reg").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    // A read-only file, a folder and a full device are refused; nothing is left behind.
+    Write("kept.reg", "kept");
+    fs::permissions(dir / "kept.reg", fs::perms::owner_read);
+    Outcome run = Klavorcfg("reg my.klavor -o kept.reg");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "klavorcfg: kept.reg: the file is read-only; it is left as it is\n");
+    EXPECT_EQ(ReadAll(dir / "kept.reg"), "kept");
+    fs::create_directories(dir / "folder");
+    run = Klavorcfg("reg my.klavor -o folder");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "klavorcfg: folder: cannot write: Is a directory\n");
+    run = Klavorcfg("reg my.klavor -o /dev/full");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "klavorcfg: /dev/full: cannot write: No space left on device\n");
+    EXPECT_EQ(Files(), (std::vector<std::string>{"folder", "kept.reg", "link.reg", "my.klavor", "old.reg"}));
+    // A FIFO is written in place: with its reader already there, the whole
+    // file fits in the pipe.
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    int reader = ::open((dir / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(Klavorcfg("reg my.klavor -o pipe").status, 0);
+    std::string piped(4096, '\0');
+    ssize_t n = ::read(reader, piped.data(), piped.size());
+    ::close(reader);
+    piped.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(piped, reg);
+}
+
+TEST_F(KlavorcfgTest, StandardOutputThatCannotBeWrittenIsAFailure) {
+    Write("my.klavor", "Red capture\n");
+    for (std::string args : {"defaults", "--help", "show my.klavor", "reg my.klavor", "reg my.klavor -o -",
+                             "check my.klavor"}) {
+        Outcome run = Klavorcfg(args, "/dev/full");
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_EQ(run.err, "klavorcfg: standard output: No space left on device\n") << args;
+    }
+}
+
+TEST_F(KlavorcfgTest, TextSavedAsUtf16IsReadLikeUtf8) {
+    const std::string text = "# \xD0\x9A\xD0\xBB\xD0\xB0\xD0\xB2\xD0\xBE\xD1\x80\r\nRed capture single Enter double Win+D\r\n";
+    Write("utf8.klavor", text);
+    std::u16string wide = sim::Utf16(text);
+    std::string le = "\xFF\xFE";
+    for (char16_t c : wide) le += static_cast<char>(c & 0xFF), le += static_cast<char>(c >> 8);
+    Write("notepad.klavor", le);
+    Outcome utf8 = Klavorcfg("reg utf8.klavor");
+    Outcome utf16 = Klavorcfg("reg notepad.klavor");
+    EXPECT_EQ(utf16.status, 0) << utf16.err;
+    EXPECT_EQ(utf16.out, utf8.out);
+    EXPECT_EQ(Klavorcfg("show notepad.klavor").status, 0);
+}
+
+// ---- The check ---------------------------------------------------------------
+
+TEST_F(KlavorcfgTest, ALoopIsAnErrorAndNothingIsWrittenUnlessAskedTo) {
+    Write("loop.klavor", "Calendar capture single 0xC2\nContacts capture single 0xC1\n");
+    const std::string error =
+        "loop.klavor:1: error: Calendar single sends App2, a press of Contacts (line 2); Contacts single sends App1, "
+        "a press of Calendar (line 1) again: from one press Klavor would send actions on its own forever, one every "
+        "tick, until it exits\n";
+    Outcome check = Klavorcfg("check loop.klavor");
+    EXPECT_EQ(check.status, 2);
+    EXPECT_EQ(check.err, error);
+    EXPECT_EQ(check.out, "loop.klavor: 1 error, no warnings\n");
+    for (std::string args : {"reg loop.klavor -o loop.reg", "reg loop.klavor"}) {
+        Outcome reg = Klavorcfg(args);
+        EXPECT_EQ(reg.status, 2) << args;
+        EXPECT_EQ(reg.out, "") << args;
+        EXPECT_EQ(reg.err, error + "loop.klavor: not written (--no-check writes it anyway)\n") << args;
+    }
+    Outcome show = Klavorcfg("show loop.klavor");
+    EXPECT_EQ(show.status, 2);
+    EXPECT_EQ(show.out, "");
+    EXPECT_EQ(Files(), std::vector<std::string>{"loop.klavor"});
+
+    // For a user who means it.
+    Outcome forced = Klavorcfg("reg --no-check loop.klavor -o loop.reg");
+    EXPECT_EQ(forced.status, 0);
+    EXPECT_EQ(forced.err, "");
+    klavorcfg::Table loop = klavorcfg::DefaultTable();
+    loop[0] = {MODE_CAPTURE, 0xC1, 0, {0xC2, 0, 0, 0, 0}};
+    loop[1] = {MODE_CAPTURE, 0xC2, 0, {0xC1, 0, 0, 0, 0}};
+    EXPECT_EQ(ReadAll(dir / "loop.reg"), klavorcfg::FormatRegFile(klavorcfg::EncodeTable(loop)));
+    Outcome shown = Klavorcfg("show loop.reg --no-check");
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_NE(shown.out.find("Calendar   capture  key App1         single App2"), std::string::npos) << shown.out;
+    // And what show says of the .reg names slots, having no lines.
+    EXPECT_EQ(Klavorcfg("check loop.reg").err.rfind("loop.reg: error: Calendar (slot 0) single sends App2", 0), 0u);
+}
+
+TEST_F(KlavorcfgTest, WarningsAreSaidAndTheFileWritten) {
+    Write("chain.klavor", "Calendar capture single App2\nContacts capture single A\nCamera capture presses 0\n");
+    const std::string warning = "chain.klavor:1: warning: Calendar single sends App2, a press of Contacts (line 2); "
+                                "Contacts single then sends A\n";
+    Outcome check = Klavorcfg("check chain.klavor");
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.err, warning);
+    EXPECT_EQ(check.out, "chain.klavor: no errors, 1 warning\n");
+    Outcome reg = Klavorcfg("reg chain.klavor -o chain.reg");
+    EXPECT_EQ(reg.status, 0);
+    EXPECT_EQ(reg.err, warning);
+    EXPECT_EQ(Klavorcfg("reg chain.klavor --no-check").err, "");
+    EXPECT_EQ(Klavorcfg("check chain.reg").status, 0);
+    // A value the program ignores cannot be written, so check refuses it.
+    Write("short.bin", std::string(127, '\0'));
+    Outcome shortValue = Klavorcfg("check short.bin");
+    EXPECT_EQ(shortValue.status, 2);
+    EXPECT_EQ(shortValue.err, "short.bin: the value is 127 bytes long; the program takes only 128\n");
+    Write("fine.klavor", "Red capture single Enter\n");
+    Outcome fine = Klavorcfg("check fine.klavor");
+    EXPECT_EQ(fine.status, 0);
+    EXPECT_EQ(fine.err, "");
+    EXPECT_EQ(fine.out, "fine.klavor: no errors, no warnings\n");
 }
 
 }  // namespace

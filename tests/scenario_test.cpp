@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <random>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "config_check.h"
+#include "config_text.h"
 #include "scenario.h"
 
 namespace {
@@ -133,7 +137,9 @@ TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
         {"5x press Calendar\n", "s.scenario:1: bad time '5x' (e.g. 5s, 2.5s, 300ms, +200ms)"},
         {"5.1234s press Red\n", "s.scenario:1: bad time '5.1234s' (e.g. 5s, 2.5s, 300ms, +200ms)"},
         {"5s press Red\n4s press Red\n", "s.scenario:2: events must be in time order"},
-        {"1s press Enter\n", "s.scenario:1: unknown button 'Enter'"},
+        {"1s press Enterr\n", "s.scenario:1: unknown button 'Enterr'"},
+        {"1s press 65\n", "s.scenario:1: unknown button '65': write key codes in hex (0x65?) or by name"},
+        {"1s press key 0x00\n", "s.scenario:1: unknown button 'key 0x00'"},
         {"1s press Red with Ctrl\n", "s.scenario:1: unknown modifier 'ctrl' (Win or Shift)"},
         {"1s press 0x100\n", "s.scenario:1: unknown button '0x100'"},
         {"config none\nconfig none\n", "s.scenario:2: 'config' given twice (first on line 1)"},
@@ -158,11 +164,11 @@ TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
 TEST(ScenarioParse, TimesAndNames) {
     auto parsed = scenario::ParseScenario(
         "at 1.5s press Volume Dn\n+250ms press volume up with Shift\n+1s press key 0x41 with Win\n"
-        "3s steal Camera\n",
+        "3s steal Camera\n4s press Enter\n5s press tTalk with Win\n6s press key 5\n7s steal key TVolumeUp\n",
         "t");
     ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(parsed));
     const auto& a = std::get<scenario::Scenario>(parsed).actions;
-    ASSERT_EQ(a.size(), 4u);
+    ASSERT_EQ(a.size(), 8u);
     EXPECT_EQ(a[0].t, 1500u);
     EXPECT_EQ(a[0].vk, 0x76);
     EXPECT_EQ(a[1].t, 1750u);
@@ -172,6 +178,182 @@ TEST(ScenarioParse, TimesAndNames) {
     EXPECT_EQ(a[2].vk, 0x41);
     EXPECT_EQ(a[2].mods, static_cast<UINT>(MOD_WIN));
     EXPECT_EQ(a[3].kind, scenario::Action::Kind::Steal);
+    // Any key by the names configurations use.
+    EXPECT_EQ(a[4].vk, 0x0D);
+    EXPECT_EQ(a[5].vk, 0x72);
+    EXPECT_EQ(a[5].mods, static_cast<UINT>(MOD_WIN));
+    EXPECT_EQ(a[6].vk, 0x35);
+    EXPECT_EQ(a[7].vk, 0x75);
+    EXPECT_EQ(a[7].kind, scenario::Action::Kind::Steal);
+}
+
+TEST(ScenarioParse, FilesThatCannotBeReadAreSaidWithTheReason) {
+    const std::string dir = testing::TempDir() + "scenario-dir";
+    std::filesystem::create_directories(dir);
+    auto loaded = scenario::LoadScenario(dir);
+    ASSERT_TRUE(std::holds_alternative<scenario::ParseError>(loaded));
+    EXPECT_EQ(std::get<scenario::ParseError>(loaded).Text(), dir + ": cannot read: Is a directory");
+    loaded = scenario::LoadScenario(dir + "/missing.scenario");
+    ASSERT_TRUE(std::holds_alternative<scenario::ParseError>(loaded));
+    EXPECT_EQ(std::get<scenario::ParseError>(loaded).Text(),
+              dir + "/missing.scenario: cannot open: No such file or directory");
+    auto parsed = scenario::ParseScenario("phone up\nconfig " + dir + "\n", "s.scenario");
+    ASSERT_TRUE(std::holds_alternative<scenario::ParseError>(parsed));
+    EXPECT_EQ(std::get<scenario::ParseError>(parsed).Text(),
+              "s.scenario:2: config: " + dir + ": cannot read: Is a directory");
+    std::filesystem::remove_all(dir);
+}
+
+// ---- The configuration check against the real program ---------------------
+
+TEST(ScenarioCheck, TheRunawayTheCheckRefusesSendsAKeyEveryTickUntilTheEnd) {
+    scenario::Outcome o = RunFile(kExamples + "runaway.scenario");
+    EXPECT_EQ(o.timeline, ReadFile(kExamples + "runaway.expected"));
+    EXPECT_FALSE(o.exited);
+    // From the press at 1 s, on every tick to the end: one of the two
+    // buttons catches the other's key.
+    for (int tick = 10; tick <= 20; ++tick) {
+        char at[16];
+        std::snprintf(at, sizeof at, "%8.3f s", tick / 10.0);
+        int slot = tick % 2 ? 0 : 1;
+        EXPECT_TRUE(Has(o.timeline, std::string(at) + "    hot key " + std::to_string(slot) +
+                                        " to Klavor (from a synthesised key)"))
+            << at << "\n" << o.timeline;
+    }
+    auto parsed = scenario::LoadScenario(kExamples + "runaway.scenario");
+    ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(parsed));
+    std::vector<std::string> said = scenario::CheckConfiguration(std::get<scenario::Scenario>(parsed));
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].rfind(kExamples + "runaway.klavor:7: error: Calendar single sends App2, a press of Contacts "
+                                        "(line 8); Contacts single sends App1, a press of Calendar (line 7) again",
+                            0),
+              0u)
+        << said[0];
+}
+
+TEST(ScenarioCheck, ConfigurationsInTheScenarioAreCheckedWhereTheyAreWritten) {
+    // Calendar captured, single press Win+App2; Contacts captured, single A.
+    std::string hex = "config hex 02 00 c1 00 00 00 c2 40 00 00 00 00 00 00 00 00"
+                      "  02 00 c2 00 00 00 41 00 00 00 00 00 00 00 00 00";
+    for (int i = 0; i < 6 * KEY_ENTRY_BYTES; ++i) hex += " 00";
+    auto parsed = scenario::ParseScenario("# a hex value\n" + hex + "\n", "s.scenario");
+    ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(parsed)) << std::get<scenario::ParseError>(parsed).Text();
+    EXPECT_EQ(scenario::CheckConfiguration(std::get<scenario::Scenario>(parsed)),
+              std::vector<std::string>{"s.scenario:2: warning: Calendar (slot 0) single sends Win+App2, a press of "
+                                       "Contacts (slot 1); Contacts single then sends A"});
+    // No value, or one the program ignores: the built-in table, nothing to say.
+    for (const char* text : {"phone up\n", "config hex 02 00 c1 00\n", "config none\n"}) {
+        auto plain = scenario::ParseScenario(text, "s.scenario");
+        ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(plain));
+        EXPECT_EQ(scenario::CheckConfiguration(std::get<scenario::Scenario>(plain)), std::vector<std::string>{});
+    }
+}
+
+// One firing of a sequence, read from the trace: the slot that let go of
+// its hot keys and the action it sent before taking them again.
+struct Fire {
+    sim::Time t;
+    int slot;
+    unsigned key;
+    bool win;
+    bool operator==(const Fire& o) const { return slot == o.slot && key == o.key && win == o.win; }
+};
+
+std::vector<Fire> FiresInTrace() {
+    std::vector<Fire> fires;
+    const auto& calls = sim::Trace();
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].name != "UnregisterHotKey") continue;
+        int id = std::stoi(calls[i].args.substr(calls[i].args.find(", ") + 2));
+        if (id >= KEY_SLOTS) continue;  // the Win and Shift ones follow
+        std::vector<std::pair<unsigned, unsigned>> keys;  // vk, flags
+        for (std::size_t j = i + 1; j < calls.size() && calls[j].name != "UnregisterFunc1" &&
+                                    calls[j].name != "RegisterHotKey";
+             ++j) {
+            if (calls[j].name != "keybd_event") continue;
+            std::istringstream args(calls[j].args);
+            std::string vk, scan, flags;
+            std::getline(args, vk, ',');
+            std::getline(args, scan, ',');
+            std::getline(args, flags, ',');
+            keys.push_back({static_cast<unsigned>(std::stoul(vk, nullptr, 16)),
+                            static_cast<unsigned>(std::stoul(flags))});
+        }
+        bool win = keys.size() == 4;
+        fires.push_back({calls[i].t, id, keys.empty() ? 0u : keys[win ? 1 : 0].first, win});
+    }
+    return fires;
+}
+
+TEST(ScenarioCheck, TheChecksModelIsWhatTheProgramDoes) {
+    // Random tables over a few keys that the slots share, and a few that are
+    // nobody's: every press a user can make, run on the phone, fires the
+    // sequences FollowPress foretells, at the ticks TicksToFire says.
+    std::mt19937 rng(20261208);
+    const WORD pool[] = {0xC1, 0xC2, 0xC3, VK_LWIN, 0x41};
+    int loops = 0, chains = 0, doublePresses = 0;
+    for (int n = 0; n < 120; ++n) {
+        klavorcfg::Table t = klavorcfg::DefaultTable();
+        for (int s = 0; s < 5; ++s) {
+            unsigned m = rng() % 10;
+            t[s].mode = m == 0 ? MODE_IGNORE : m == 1 ? MODE_FREE : MODE_CAPTURE;
+            t[s].vk = pool[rng() % 5];
+            t[s].count = static_cast<WORD>(rng() % 8 == 0 ? 6 : rng() % 3);
+            for (WORD& a : t[s].actions) {
+                a = pool[rng() % 5];
+                if (rng() % 3 == 0) a |= ACTION_WITH_WIN;
+            }
+        }
+        for (int s = 0; s < KEY_SLOTS; ++s) {
+            if (!klavorcfg::Pressable(t, s)) continue;
+            for (WORD p = 0; p <= EffectiveCount(&t[s]); ++p) {
+                klavorcfg::PressRoad road = klavorcfg::FollowPress(t, {s, p});
+                std::vector<klavorcfg::Press> expected = road.presses;
+                for (std::size_t k = road.presses.size(); road.loopsTo >= 0 && expected.size() < 12; ++k)
+                    expected.push_back(road.presses[static_cast<std::size_t>(road.loopsTo) +
+                                                    (k - road.presses.size()) %
+                                                        (road.presses.size() - static_cast<std::size_t>(road.loopsTo))]);
+                loops += road.loopsTo >= 0;
+                chains += road.loopsTo < 0 && road.presses.size() > 1;
+                for (const auto& x : expected) doublePresses += x.index == 1 && &x != &expected[0];
+
+                scenario::Scenario sc;
+                sc.configValue = klavorcfg::EncodeTable(t);
+                sc.configSource = "random";
+                for (WORD k = 0; k <= p; ++k) {
+                    scenario::Action press;
+                    press.t = 1000 + 100 * k;
+                    press.vk = static_cast<BYTE>(t[s].vk);
+                    press.text = "press";
+                    sc.actions.push_back(press);
+                }
+                sc.end = 1000 + 100 * p + 100 * 6 * 12;
+                scenario::Run(sc);
+                std::vector<Fire> fires = FiresInTrace();
+                if (road.loopsTo >= 0) {
+                    ASSERT_GE(fires.size(), expected.size()) << "table " << n << ", slot " << s << ", press " << p;
+                    fires.resize(expected.size());
+                }
+                ASSERT_EQ(fires.size(), expected.size()) << "table " << n << ", slot " << s << ", press " << p;
+                for (std::size_t k = 0; k < expected.size(); ++k) {
+                    const KeyEntry& e = t[expected[k].slot];
+                    WORD action = e.actions[std::min<WORD>(expected[k].index, EffectiveCount(&e))];
+                    Fire want{0, expected[k].slot, static_cast<unsigned>(action & ACTION_KEY_MASK),
+                              (action & ACTION_FLAG_MASK) == ACTION_WITH_WIN};
+                    ASSERT_EQ(fires[k], want) << "table " << n << ", slot " << s << ", press " << p << ", fire " << k;
+                    if (k > 0) {
+                        ASSERT_EQ(fires[k].t - fires[k - 1].t,
+                                  static_cast<sim::Time>(100 * klavorcfg::TicksToFire(t, expected[k])))
+                            << "table " << n << ", slot " << s << ", press " << p << ", fire " << k;
+                    }
+                }
+            }
+        }
+    }
+    // The tables gave loops, chains and Win presses doubling up.
+    EXPECT_GT(loops, 50);
+    EXPECT_GT(chains, 50);
+    EXPECT_GT(doublePresses, 5);
 }
 
 #ifdef KLAVOR_SIM_PATH
@@ -206,6 +388,43 @@ TEST(ScenarioCommand, ExitStatusIsTheProgramsAndBadScenariosAreRefusedBeforeRunn
     std::ofstream(open) << "1s press Calendar\n";
     EXPECT_EQ(Shell(sim + " " + open + " > /dev/null").status, 3);
     EXPECT_EQ(Shell(sim + " > /dev/null 2>&1").status, 2);
+}
+
+TEST(ScenarioCommand, UnreadableScenariosAndUnwritableTimelinesAreFailures) {
+    const std::string sim = KLAVOR_SIM_PATH;
+    const std::string dir = testing::TempDir() + "sim-command-dir";
+    std::filesystem::create_directories(dir);
+    Command c = Shell(sim + " " + dir + " 2>&1");
+    EXPECT_EQ(c.status, 2);
+    EXPECT_EQ(c.out, dir + ": cannot read: Is a directory\n");
+    c = Shell(sim + " " + dir + "/missing.scenario 2>&1");
+    EXPECT_EQ(c.status, 2);
+    EXPECT_EQ(c.out, dir + "/missing.scenario: cannot open: No such file or directory\n");
+    for (const std::string& args : std::vector<std::string>{kExamples + "demo.scenario", "--help",
+                                                           "--trace " + kExamples + "demo.scenario"}) {
+        c = Shell(sim + " " + args + " 2>&1 >/dev/full");
+        EXPECT_EQ(c.status, 2) << args;
+        EXPECT_NE(c.out.find("klavor-sim: standard output: No space left on device\n"), std::string::npos) << c.out;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ScenarioCommand, TheChecksFindingsComeBeforeTheRunAndDoNotStopIt) {
+    const std::string sim = KLAVOR_SIM_PATH;
+    const std::string err = testing::TempDir() + "runaway.err";
+    Command c = Shell(sim + " " + kExamples + "runaway.scenario 2>" + err);
+    EXPECT_EQ(c.status, 3);
+    EXPECT_EQ(c.out, ReadFile(kExamples + "runaway.expected"));
+    std::string said = ReadFile(err);
+    EXPECT_EQ(said.rfind(kExamples + "runaway.klavor:7: error: Calendar single sends App2", 0), 0u) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    // The demo's configuration has only warnings.
+    c = Shell(sim + " " + kExamples + "demo.scenario 2>&1 >/dev/null");
+    EXPECT_EQ(c.out, kExamples + "capture-all.reg: warning: Volume Up (slot 4) double and triple send code 0 "
+                                 "(\"FAKE\"), which nothing receives\n" +
+                         kExamples + "capture-all.reg: warning: Volume Dn (slot 5) double and triple send code 0 "
+                                     "(\"FAKE\"), which nothing receives\n");
+    std::remove(err.c_str());
 }
 #endif
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "files.h"
 #include "scenario.h"
 
 namespace {
@@ -19,8 +20,12 @@ const char kUsage[] =
     "  --trace          also print every API call, with arguments and result\n"
     "  --expect-exit N  exit 0 if the program ends with code N, else 1\n"
     "\n"
+    "Before it runs, what `klavorcfg check` says of the scenario's configuration\n"
+    "goes to standard error (the scenario runs all the same).\n"
+    "\n"
     "Exit status: the program's exit code; 3 if it was still running when the\n"
-    "scenario ended; 2 for a malformed scenario or bad usage.\n";
+    "scenario ended; 2 for a malformed or unreadable scenario, bad usage, or a\n"
+    "timeline that could not be written.\n";
 
 int Usage(const char* problem) {
     if (problem) std::fprintf(stderr, "klavor-sim: %s\n", problem);
@@ -44,8 +49,10 @@ int main(int argc, char** argv) {
             if (*end) return Usage("--expect-exit takes a number");
             expect = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
+            std::string error;
+            if (files::WriteStdout(kUsage, &error)) return 0;
+            std::fprintf(stderr, "klavor-sim: %s\n", error.c_str());
+            return 2;
         } else if (argv[i][0] == '-' || file) {
             return Usage((std::string("unexpected argument ") + argv[i]).c_str());
         } else {
@@ -59,8 +66,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error->Text().c_str());
         return 2;
     }
-    scenario::Outcome outcome = scenario::Run(std::get<scenario::Scenario>(loaded), trace);
-    std::fputs(outcome.timeline.c_str(), stdout);
+    const auto& scenarioToRun = std::get<scenario::Scenario>(loaded);
+    // What klavorcfg would say of the configuration; it still runs, so
+    // that what it does can be watched.
+    for (const std::string& finding : scenario::CheckConfiguration(scenarioToRun))
+        std::fprintf(stderr, "%s\n", finding.c_str());
+    scenario::Outcome outcome = scenario::Run(scenarioToRun, trace);
+    std::string error;
+    if (!files::WriteStdout(outcome.timeline, &error)) {
+        std::fprintf(stderr, "klavor-sim: %s\n", error.c_str());
+        return 2;
+    }
     if (expect) {
         bool ok = outcome.exited && outcome.exitCode == expected;
         if (!ok) std::fprintf(stderr, "klavor-sim: expected exit code %ld\n", expected);

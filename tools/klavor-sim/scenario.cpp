@@ -10,7 +10,10 @@
 #include <sstream>
 
 #include "capture.h"
+#include "config_check.h"
 #include "config_text.h"
+#include "files.h"
+#include "key_names.h"
 #include "key_table.h"
 #include "resource.h"
 #include "sequence.h"
@@ -113,12 +116,20 @@ bool ParseButton(std::string rest, BYTE* vk, UINT* mods, std::string* error) {
         }
     }
     std::string code = StartsWith(Lower(rest), "key ") ? Trim(rest.substr(4)) : rest;
+    if (auto named = keys::ByName(code)) {
+        *vk = static_cast<BYTE>(*named);
+        return true;
+    }
+    // Codes in hex, as in configurations: a bare number would read as a
+    // digit key's name there.
     unsigned long v;
-    if (ParseNumber(code, 0xFF, &v) && v != 0) {
+    if (StartsWith(Lower(code), "0x") && ParseNumber(code, 0xFF, &v) && v != 0) {
         *vk = static_cast<BYTE>(v);
         return true;
     }
     *error = "unknown button '" + rest + "'";
+    if (!code.empty() && std::isdigit(static_cast<unsigned char>(code[0])) && !StartsWith(Lower(code), "0x"))
+        *error += ": write key codes in hex (0x" + code + "?) or by name";
     return false;
 }
 
@@ -168,14 +179,18 @@ struct Parser {
             }
             s.configValue = bytes;
             s.configSource = "hex, " + std::to_string(bytes.size()) + " bytes";
+            s.configOrigin = klavorcfg::Origin{};
+            s.configOrigin.file = file;
+            s.configOrigin.line = line;
             return true;
         }
         std::string path = Unquote(rest);
         if (path.empty() || path[0] != '/') path = Dir(file) + path;
         std::string error;
-        auto value = klavorcfg::LoadConfigValue(path, &error);
-        if (!value) return Fail("config: " + error);
-        s.configValue = *value;
+        auto loaded = klavorcfg::LoadConfig(path, &error);
+        if (!loaded) return Fail("config: " + error);
+        s.configValue = loaded->value;
+        s.configOrigin = loaded->origin;
         s.configSource = Unquote(rest);
         return true;
     }
@@ -519,7 +534,9 @@ void NewProgramProcess() {
 #undef KLAVOR_ICON_ID
 }
 
-std::string ParseError::Text() const { return file + ":" + std::to_string(line) + ": " + message; }
+std::string ParseError::Text() const {
+    return file + (line ? ":" + std::to_string(line) : std::string()) + ": " + message;
+}
 
 std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file) {
     Parser p;
@@ -535,11 +552,20 @@ std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const 
 }
 
 std::variant<Scenario, ParseError> LoadScenario(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return ParseError{path, 0, "cannot read the file"};
-    std::stringstream text;
-    text << in.rdbuf();
-    return ParseScenario(text.str(), path);
+    std::string error;
+    std::optional<std::string> text = files::ReadInput(path, &error);
+    // The message already names the file.
+    if (!text) return ParseError{path, 0, error.substr(path.size() + 2)};
+    return ParseScenario(*text, path);
+}
+
+std::vector<std::string> CheckConfiguration(const Scenario& s) {
+    std::vector<std::string> out;
+    if (!s.configValue) return out;
+    std::optional<klavorcfg::Table> table = klavorcfg::DecodeValue(*s.configValue);
+    if (!table) return out;
+    for (const klavorcfg::Finding& f : klavorcfg::CheckTable(*table, s.configOrigin)) out.push_back(f.text);
+    return out;
 }
 
 std::string KeyName(unsigned vk) {

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "config_text.h"
 #include "phone.h"
 
 namespace scenario {
@@ -29,6 +30,7 @@ struct Scenario {
     std::string file;
     std::optional<std::vector<std::uint8_t>> configValue;  // none: no registry value
     std::string configSource;
+    klavorcfg::Origin configOrigin;  // where the value's slots are written, for the check
     bool coredllLoads = true;
     bool coredllExports = true;
     int screenWidth = 240;
@@ -45,7 +47,7 @@ struct ParseError {
     std::string file;
     int line = 0;
     std::string message;
-    std::string Text() const;  // "file:line: message"
+    std::string Text() const;  // "file:line: message", or "file: message" where no line applies
 };
 
 std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file);
@@ -60,6 +62,11 @@ struct Outcome {
 // The program's process-wide state as a new process starts with it, and
 // its image's icons on the phone. Every run, and every test, starts so.
 void NewProgramProcess();
+
+// What klavorcfg's check says of the scenario's configuration, one line
+// each ("file:line: warning: ..."); nothing for no value or one of the
+// wrong length (the built-in table is then in force).
+std::vector<std::string> CheckConfiguration(const Scenario& s);
 
 // Runs the program's WinMain on a freshly reset phone.
 Outcome Run(const Scenario& s, bool trace = false);

@@ -1,6 +1,8 @@
 // The readable configuration text: parsing, formatting and what `show` says.
 #include "config_text.h"
 
+#include "key_names.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -85,38 +87,15 @@ WORD ParseNumber(const std::string& s, unsigned max, const std::string& what) {
     return static_cast<WORD>(value);
 }
 
-// Standard Windows virtual-key names for the keys a phone's buttons send.
-std::optional<WORD> KeyByName(const std::string& name) {
-    std::string n = Lower(name);
-    if (n.empty()) return std::nullopt;
-    auto number = [&](std::size_t from, int lo, int hi) -> int {
-        if (n.size() <= from || n.size() > from + 2) return -1;
-        if (!std::all_of(n.begin() + static_cast<long>(from), n.end(),
-                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
-            return -1;
-        if (n[from] == '0') return -1;
-        int v = std::stoi(n.substr(from));
-        return v >= lo && v <= hi ? v : -1;
-    };
-    if (n[0] == 'f') {
-        int f = number(1, 1, 24);
-        if (f > 0) return static_cast<WORD>(0x70 + f - 1);  // VK_F1 is 0x70
-    }
-    if (n.compare(0, 3, "app") == 0) {
-        int a = number(3, 1, 6);
-        if (a > 0) return static_cast<WORD>(VK_APP1 + a - 1);
-    }
-    return std::nullopt;
-}
-
 bool LooksHex(const std::string& s) { return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
 
 WORD ParseKeyCode(const std::string& s, unsigned max, const std::string& what) {
-    if (auto vk = KeyByName(s)) return *vk;
+    if (auto vk = keys::ByName(s)) return static_cast<WORD>(*vk);
     if (LooksHex(s)) return ParseNumber(s, max, what);
     if (!s.empty() && std::isdigit(static_cast<unsigned char>(s[0])))
         throw LineError{what + " " + s + ": write key codes in hex (0x" + s + "?) or by name"};
-    throw LineError{"unknown key " + Quote(s) + " for " + what + " (F1-F24, App1-App6 or hex 0x00-0xFF)"};
+    throw LineError{"unknown key " + Quote(s) + " for " + what +
+                    " (a key name such as A, Enter, TTalk or App1, see klavorcfg --help, or hex 0x00-0xFF)"};
 }
 
 std::optional<WORD> LabelCode(const std::string& s) {
@@ -147,12 +126,14 @@ WORD ParseAction(const Token& t, const std::string& what) {
         if (code > ACTION_KEY_MASK) throw LineError{"Win+ takes a one-byte key, not " + key + " (" + what + ")"};
         return static_cast<WORD>(ACTION_WITH_WIN | code);
     }
-    if (KeyByName(t.text) || LooksHex(t.text) || std::isdigit(static_cast<unsigned char>(t.text[0])))
+    if (keys::ByName(t.text) || LooksHex(t.text) || std::isdigit(static_cast<unsigned char>(t.text[0])))
         return ParseKeyCode(t.text, 0xFFFF, what);
     std::string hint;
     for (int i = 0; i < ACTION_CODE_LABELS; ++i)
         if (EqualNoCase(t.text, ActionCodeLabels[i])) hint = LabelHint(t.text);
-    if (hint.empty()) hint = "; write a key name (F1-F24, App1-App6), a hex code, Win+ and a key, or a quoted label";
+    if (hint.empty())
+        hint = "; write a key name (A, Enter, TTalk, App1 ...; see klavorcfg --help), a hex code, Win+ and a key, "
+               "or a quoted label";
     throw LineError{"unknown action " + Quote(t.text) + " for " + what + hint};
 }
 
@@ -178,11 +159,19 @@ int ParseButton(const std::vector<Token>& tokens, std::size_t& i) {
         i = 2;
         return ParseNumber(tokens[1].text, KEY_SLOTS - 1, "slot");
     }
+    // The words of each button's name, split once.
+    static const std::array<std::vector<std::string>, KEY_SLOTS> kNameWords = [] {
+        std::array<std::vector<std::string>, KEY_SLOTS> all;
+        for (int slot = 0; slot < KEY_SLOTS; ++slot) {
+            std::istringstream words(ButtonNames[slot]);
+            all[slot].assign(std::istream_iterator<std::string>(words), {});
+        }
+        return all;
+    }();
     int best = -1;
     std::size_t bestWords = 0;
     for (int slot = 0; slot < KEY_SLOTS; ++slot) {
-        std::istringstream words(ButtonNames[slot]);
-        std::vector<std::string> name{std::istream_iterator<std::string>(words), {}};
+        const std::vector<std::string>& name = kNameWords[slot];
         bool match = tokens[0].quoted ? EqualNoCase(tokens[0].text, ButtonNames[slot])
                                       : tokens.size() >= name.size();
         for (std::size_t w = 0; match && !tokens[0].quoted && w < name.size(); ++w)
@@ -259,8 +248,8 @@ std::string FormatAction(WORD action) {
     WORD flags = action & ACTION_FLAG_MASK;
     WORD key = action & ACTION_KEY_MASK;
     if (flags == 0 && key < ACTION_CODE_LABELS) return Quote(ActionCodeLabels[key]);
-    if (flags == 0) return Hex(key);
-    if (flags == ACTION_WITH_WIN) return "Win+" + Hex(key);
+    if (flags == 0) return keys::Spell(key);
+    if (flags == ACTION_WITH_WIN) return "Win+" + keys::Spell(key);
     return Hex(action);
 }
 
@@ -270,6 +259,10 @@ std::string Pad(std::string s, std::size_t width) {
 }
 
 }  // namespace
+
+std::string PressWord(int pressIndex) { return kPressWords[pressIndex]; }
+
+std::string SpellAction(WORD action) { return FormatAction(action); }
 
 Table DefaultTable() {
     Table table;
@@ -290,7 +283,8 @@ std::optional<Table> DecodeValue(const Bytes& value) {
     return table;
 }
 
-std::optional<Table> ParseConfigText(const std::string& text, const std::string& file, std::string* error) {
+std::optional<Table> ParseConfigText(const std::string& text, const std::string& file, std::string* error,
+                                     Origin* origin) {
     Table table = DefaultTable();
     int lineOf[KEY_SLOTS] = {};
     std::size_t start = 0;
@@ -316,6 +310,11 @@ std::optional<Table> ParseConfigText(const std::string& text, const std::string&
             return std::nullopt;
         }
     }
+    if (origin) {
+        *origin = Origin{};
+        origin->file = file;
+        std::copy(std::begin(lineOf), std::end(lineOf), origin->lines.begin());
+    }
     return table;
 }
 
@@ -325,7 +324,7 @@ std::string FormatConfigText(const Table& table) {
         const KeyEntry& e = table[slot];
         std::vector<std::string> row = {ButtonNames[slot],
                                         e.mode < kModeWordCount ? kModeWords[e.mode] : "mode " + std::to_string(e.mode),
-                                        "key " + Hex(e.vk)};
+                                        "key " + keys::Spell(e.vk)};
         // Written actions replace all five and set the count, so write every
         // action in use and any stray one beyond, and presses when it differs.
         int last = EffectiveCount(&e);
@@ -351,22 +350,6 @@ std::string FormatConfigText(const Table& table) {
     return out;
 }
 
-std::vector<std::string> TableWarnings(const Table& table) {
-    std::vector<std::string> warnings;
-    for (int slot = 0; slot < KEY_SLOTS; ++slot) {
-        const KeyEntry& e = table[slot];
-        std::string button = ButtonNames[slot];
-        if (e.mode >= kModeWordCount)
-            warnings.push_back(button + ": mode " + std::to_string(e.mode) +
-                               " is not leave, free or capture; the program leaves the button alone");
-        if (e.count != EffectiveCount(&e))
-            warnings.push_back(button + ": presses " + std::to_string(e.count) + " acts as presses " +
-                               std::to_string(EffectiveCount(&e)) + " (" + kPressWords[MAX_PRESS_INDEX] +
-                               " is the most the program counts)");
-    }
-    return warnings;
-}
-
 std::string DescribeValue(const Bytes& value, const std::string& file) {
     std::string out;
     std::optional<Table> table = DecodeValue(value);
@@ -378,7 +361,6 @@ std::string DescribeValue(const Bytes& value, const std::string& file) {
         return out + FormatConfigText(DefaultTable());
     }
     out += "# " + file + ": " + std::to_string(value.size()) + " bytes; the program will use:\n";
-    for (const std::string& w : TableWarnings(*table)) out += "# warning: " + w + "\n";
     return out + FormatConfigText(*table);
 }
 

@@ -18,10 +18,11 @@
 //   key K                       the button's virtual key
 //   single/double/triple/4x/5x A   the key sent on that many presses
 //   presses N                   the highest press index the button takes
-// A key K is a name (F1-F24, App1-App6) or hex 0x00-0xFFFF. An action A is
-// a quoted action label ("Calendar*2", "FAKE"; case matters), a key name or
-// hex code, Win+ before a one-byte key to send it with the Windows key
-// held, or a full four-digit code such as 0x12C1 for any other high byte.
+// A key K is a name from key_names.h (A, 5, Enter, TTalk, App1, F7 ...;
+// case ignored) or hex 0x00-0xFFFF. An action A is a quoted action label
+// ("Calendar*2", "FAKE"; case matters), a key name or hex code, Win+ before
+// a one-byte key to send it with the Windows key held, or a full four-digit
+// code such as 0x12C1 for any other high byte.
 //
 // A line starts from that button's built-in entry. Writing any action
 // replaces all five (the ones not written send code 0), and presses then
@@ -53,15 +54,27 @@ Bytes EncodeTable(const Table& table);
 // long (the program ignores any other length).
 std::optional<Table> DecodeValue(const Bytes& value);
 
-// The readable form. `file` only names the source in error messages.
+// "single", "double", "triple", "4x", "5x": the word for a press index.
+std::string PressWord(int pressIndex);
+
+// An action as the text form writes it: "Calendar*2", A, Win+App1, 0x12C1.
+std::string SpellAction(WORD action);
+
+// Where a configuration came from, for messages that point into it.
+struct Origin {
+    std::string file;
+    std::array<int, KEY_SLOTS> lines{};  // the line that sets each slot; 0 where none does
+    int line = 0;                        // the line of the value as a whole (a scenario's config hex)
+};
+
+// The readable form. `file` only names the source in error messages; the
+// lines that set each slot go to `origin` when it is not null.
 std::optional<Table> ParseConfigText(const std::string& text, const std::string& file,
-                                     std::string* error);
-// Every slot on its own line, no comments. Parsing the result gives back
-// the same table, whatever its words hold.
+                                     std::string* error, Origin* origin = nullptr);
+// Every slot on its own line, no comments, keys by their printed names
+// (key_names.h). Parsing the result gives back the same table, whatever
+// its words hold.
 std::string FormatConfigText(const Table& table);
-// One message per slot the program will read differently from what is
-// written: a mode that acts as leave, a count that acts as MAX_PRESS_INDEX.
-std::vector<std::string> TableWarnings(const Table& table);
 
 // The registry key and value name, from key_table.h.
 std::string RegistryKeyName();  // HKEY_LOCAL_MACHINE\SOFTWARE\...
@@ -70,26 +83,41 @@ std::string RegistryValueName();
 // A REGEDIT4 file setting the value to these bytes, as regedit exports it:
 // lower-case hex, ",\" continuations under 80 columns, CRLF line endings.
 std::string FormatRegFile(const Bytes& value);
-// The value's bytes from a .reg file (REGEDIT4 or version 5.00, UTF-8 or
-// UTF-16LE with BOM), of whatever length the file gives; the value must be
-// REG_BINARY (hex: or hex(3):) under the program's key.
+// A text file as UTF-8 without a byte order mark: UTF-8 (with or without
+// BOM) as it is, UTF-16 with a BOM (little- or big-endian, as Notepad
+// saves "Unicode") converted.
+std::optional<std::string> DecodeText(const std::string& content, const std::string& file, std::string* error);
+
+// The value's bytes from a .reg file (REGEDIT4 or version 5.00, any text
+// encoding DecodeText reads), of whatever length the file gives; the value
+// must be REG_BINARY (hex: or hex(3):) under the program's key.
 std::optional<Bytes> ParseRegFile(const std::string& content, const std::string& file,
                                   std::string* error);
 
 enum class InputKind { RegFile, Image, Text };
-// How LoadConfigValue reads a file: a .reg by its header (or a .reg name),
-// a raw image by a .bin name or a zero byte in it, otherwise the text form.
+// How LoadConfig reads a file: a raw image by a .bin name; a .reg by its
+// header (in any encoding DecodeText reads) or a .reg name; a raw image by
+// a zero byte in a file without a UTF-16 byte order mark; otherwise the
+// text form.
 InputKind DetectInputKind(const std::string& path, const std::string& content);
+
+struct LoadedConfig {
+    Bytes value;
+    Origin origin;  // the file, and for the text form the line of each slot
+};
 
 // The value bytes a file means, to store in the registry as they are: a
 // .reg file's value, a raw image whole, or the text form encoded. Only the
 // text form is sure to give KEY_TABLE_BYTES; the others give what the file
-// holds, so that a wrong length can be shown and tested.
+// holds, so that a wrong length can be shown and tested. A file that cannot
+// be read gives "file: reason".
+std::optional<LoadedConfig> LoadConfig(const std::string& path, std::string* error);
 std::optional<Bytes> LoadConfigValue(const std::string& path, std::string* error);
 
 // What `klavorcfg show` prints for a value read from `file`: the readable
-// form of what the program will use, with '#' notes and warnings, so the
-// output can be fed back (a wrong length shows the built-in table instead).
+// form of what the program will use, with '#' notes, so the output can be
+// fed back (a wrong length shows the built-in table instead). What the
+// configuration will do wrong is CheckTable's (config_check.h).
 std::string DescribeValue(const Bytes& value, const std::string& file);
 
 }  // namespace klavorcfg

@@ -1,136 +1,199 @@
 // klavorcfg: writes and reads the registry value Klavor takes its button
-// configuration from.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
+// configuration from, and says what a configuration will do on the phone.
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "config_check.h"
 #include "config_text.h"
+#include "files.h"
+#include "key_names.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: klavorcfg reg CONFIG [-o OUT]   write the .reg file for CONFIG (to stdout, or OUT)\n"
-    "       klavorcfg show FILE             print the configuration a .reg, raw image or text file holds\n"
-    "       klavorcfg defaults              print the built-in configuration\n"
+    "usage: klavorcfg reg CONFIG [-o OUT] [--no-check]\n"
+    "           write the .reg file for CONFIG to standard output, or to OUT (- is\n"
+    "           standard output)\n"
+    "       klavorcfg show FILE [--no-check]\n"
+    "           print the configuration a .reg, raw image or text file holds\n"
+    "       klavorcfg check FILE\n"
+    "           only say what FILE will do wrong on the phone\n"
+    "       klavorcfg defaults\n"
+    "           print the built-in configuration\n"
     "       klavorcfg --help\n"
     "\n"
-    "CONFIG and FILE may be the readable text form, a .reg file or a raw 128-byte\n"
-    "image (.bin, or any file holding a zero byte). In the text form each line sets\n"
-    "one button; buttons without a line keep their built-in entry. Start from the\n"
+    "CONFIG and FILE may be the readable text form (UTF-8, or UTF-16 with a byte\n"
+    "order mark as Notepad saves it), a .reg file or a raw 128-byte image (.bin,\n"
+    "or any file holding a zero byte). In the text form each line sets one\n"
+    "button; buttons without a line keep their built-in entry. Start from the\n"
     "output of `klavorcfg defaults`:\n"
     "\n"
-    "  Calendar   capture  key 0xC1  single Win+0xC1  double \"Calendar*2\"  triple \"Calendar*3\"\n"
+    "  Calendar  capture  key App1  single Win+App1  double \"Calendar*2\"  triple \"Calendar*3\"\n"
     "\n"
     "  button    a name below (case ignored) or slot 0-7\n"
     "  mode      leave (the button does what it always did), free (taken from other\n"
     "            programs, nothing sent) or capture (presses send the actions);\n"
     "            mode N stores a raw mode word, 3 and above acting as leave\n"
-    "  key K     the key the button sends: F1-F24, App1-App6 or hex such as 0xC1\n"
+    "  key K     the key the button sends: a key name below or hex such as 0xC1\n"
     "  single A, double A, triple A, 4x A, 5x A\n"
     "            what that many presses send: a key as above, Win+K to hold the\n"
     "            Windows key, a quoted action label, or a 4-digit code 0x12C1\n"
+    "            (a digit 0-9 is that key: code 5 is \"Calendar*2\" or 0x05)\n"
     "  presses N the highest press index taken (0 = single only); by default the\n"
     "            highest one written\n"
     "What a line leaves out stays as built in, but writing any action replaces\n"
     "all five: those not written send code 0.\n"
     "\n"
-    "Exit status: 0 done, 2 bad usage or a bad file (nothing written).\n";
+    "reg and show first check what the configuration will do on the phone, as\n"
+    "check does. An error (FILE:LINE: error: ...) is a press after which Klavor\n"
+    "would send keys on its own forever: an action sends a key that another\n"
+    "captured button holds, and following those sends comes back round. Nothing\n"
+    "is written then. Warnings (FILE:LINE: warning: ...) are written but said: a\n"
+    "send that presses another button, two buttons on one key, a mode or presses\n"
+    "the program reads differently, code 0 on a captured button. --no-check\n"
+    "skips the check and writes what is asked.\n"
+    "\n"
+    "Exit status: 0 done, 2 bad usage, a file that cannot be read or written, a\n"
+    "bad file or an error from the check (nothing written).\n";
 
 int UsageError(const std::string& message) {
     std::cerr << "klavorcfg: " << message << "\nTry 'klavorcfg --help'.\n";
     return 2;
 }
 
-void PrintButtonsAndLabels(std::ostream& out) {
-    out << "\nButtons:";
-    for (const char* name : ButtonNames) out << " \"" << name << "\"";
-    out << "\nAction labels (codes 0 to " << ACTION_CODE_LABELS - 1 << "):";
-    for (const char* label : ActionCodeLabels) out << " \"" << label << "\"";
-    out << "\n";
+int Failed(const std::string& message) {
+    std::cerr << message << "\n";
+    return 2;
 }
 
-// The whole file or nothing: a failed run must not leave half a .reg behind.
-bool WriteWhole(const std::string& path, const std::string& data, std::string* error) {
-    std::string temp = path + ".klavorcfg-tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (out) out.write(data.data(), static_cast<std::streamsize>(data.size()));
-        if (out) out.close();
-        if (!out) {
-            *error = path + ": cannot write: " + std::strerror(errno);
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        *error = path + ": cannot write: " + ec.message();
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+// Writes to standard output; a failed write is an error, not a success.
+int Print(const std::string& text) {
+    std::string error;
+    return files::WriteStdout(text, &error) ? 0 : Failed("klavorcfg: " + error);
 }
 
-int Reg(const std::vector<std::string>& args) {
-    std::string config, outPath;
+std::string Help() {
+    std::string out = kUsage;
+    out += "\nButtons:";
+    for (const char* name : ButtonNames) out += std::string(" \"") + name + "\"";
+    out += "\nAction labels (codes 0 to " + std::to_string(ACTION_CODE_LABELS - 1) + "):";
+    for (const char* label : ActionCodeLabels) out += std::string(" \"") + label + "\"";
+    out += "\nKey names (case ignored; the first is the one klavorcfg prints, the others\n"
+           "in parentheses mean the same):\n";
+    return out + keys::NameList(78);
+}
+
+struct Loaded {
+    klavorcfg::LoadedConfig config;
+    std::optional<klavorcfg::Table> table;  // none: not one table long
+};
+
+std::optional<Loaded> Load(const std::string& path) {
+    std::string error;
+    std::optional<klavorcfg::LoadedConfig> config = klavorcfg::LoadConfig(path, &error);
+    if (!config) {
+        Failed(error);
+        return std::nullopt;
+    }
+    return Loaded{*config, klavorcfg::DecodeValue(config->value)};
+}
+
+std::string WrongLength(const std::string& path, const klavorcfg::Bytes& value) {
+    return path + ": the value is " + std::to_string(value.size()) + " bytes long; the program takes only " +
+           std::to_string(KEY_TABLE_BYTES);
+}
+
+// Says what the check finds; true if nothing stops the write.
+bool Check(const Loaded& loaded, int* errors = nullptr, int* warnings = nullptr) {
+    std::vector<klavorcfg::Finding> found = klavorcfg::CheckTable(*loaded.table, loaded.config.origin);
+    for (const klavorcfg::Finding& f : found) {
+        std::cerr << f.text << "\n";
+        if (f.error && errors) ++*errors;
+        if (!f.error && warnings) ++*warnings;
+    }
+    return !klavorcfg::HasError(found);
+}
+
+struct Args {
+    std::vector<std::string> files;
+    std::string out;
+    bool haveOut = false;
+    bool noCheck = false;
+};
+
+// Options and file names in any order; nullopt after saying what is wrong.
+std::optional<Args> ParseArgs(const std::vector<std::string>& args, bool takesOut, bool takesNoCheck) {
+    Args a;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o" || args[i] == "--output") {
-            if (i + 1 >= args.size()) return UsageError(args[i] + " needs a file name");
-            if (!outPath.empty()) return UsageError("more than one output file");
-            outPath = args[++i];
+        if (takesOut && (args[i] == "-o" || args[i] == "--output")) {
+            if (i + 1 >= args.size()) return UsageError(args[i] + " needs a file name (- for standard output)"), std::nullopt;
+            if (a.haveOut) return UsageError("more than one output file"), std::nullopt;
+            a.out = args[++i];
+            a.haveOut = true;
+        } else if (takesNoCheck && args[i] == "--no-check") {
+            a.noCheck = true;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return UsageError("unknown option " + args[i]);
-        } else if (config.empty()) {
-            config = args[i];
+            return UsageError("unknown option " + args[i]), std::nullopt;
         } else {
-            return UsageError("reg takes one CONFIG file");
+            a.files.push_back(args[i]);
         }
     }
-    if (config.empty()) return UsageError("reg needs a CONFIG file");
+    return a;
+}
+
+int Reg(const std::vector<std::string>& argv) {
+    std::optional<Args> a = ParseArgs(argv, true, true);
+    if (!a) return 2;
+    if (a->files.empty()) return UsageError("reg needs a CONFIG file");
+    if (a->files.size() > 1) return UsageError("reg takes one CONFIG file");
+    const std::string& config = a->files[0];
+    std::string out = a->haveOut ? a->out : "-";
+    if (out.empty()) return UsageError("-o needs a file name (- for standard output)");
+    // Refused before anything is written: replacing the input would lose it.
+    if (out != "-" && files::SameFile(out, config))
+        return Failed("klavorcfg: " + out + " is the input file itself; give another output file");
+
+    std::optional<Loaded> loaded = Load(config);
+    if (!loaded) return 2;
+    if (!loaded->table) return Failed(WrongLength(config, loaded->config.value));
+    if (!a->noCheck && !Check(*loaded)) return Failed(config + ": not written (--no-check writes it anyway)");
 
     std::string error;
-    std::optional<klavorcfg::Bytes> value = klavorcfg::LoadConfigValue(config, &error);
-    if (!value) {
-        std::cerr << error << "\n";
-        return 2;
-    }
-    std::optional<klavorcfg::Table> table = klavorcfg::DecodeValue(*value);
-    if (!table) {
-        std::cerr << config << ": the value is " << value->size() << " bytes long; the program takes only "
-                  << KEY_TABLE_BYTES << "\n";
-        return 2;
-    }
-    for (const std::string& w : klavorcfg::TableWarnings(*table)) std::cerr << config << ": warning: " << w << "\n";
-
-    std::string reg = klavorcfg::FormatRegFile(*value);
-    if (outPath.empty() || outPath == "-") {
-        std::cout.write(reg.data(), static_cast<std::streamsize>(reg.size()));
-        return std::cout.flush() ? 0 : 2;
-    }
-    if (!WriteWhole(outPath, reg, &error)) {
-        std::cerr << error << "\n";
-        return 2;
-    }
+    if (!files::WriteOutput(out, klavorcfg::FormatRegFile(loaded->config.value), &error))
+        return Failed("klavorcfg: " + error);
     return 0;
 }
 
-int Show(const std::vector<std::string>& args) {
-    if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-'))
-        return UsageError("show takes one FILE");
-    std::string error;
-    std::optional<klavorcfg::Bytes> value = klavorcfg::LoadConfigValue(args[0], &error);
-    if (!value) {
-        std::cerr << error << "\n";
-        return 2;
-    }
-    std::cout << klavorcfg::DescribeValue(*value, args[0]);
-    return 0;
+int Show(const std::vector<std::string>& argv) {
+    std::optional<Args> a = ParseArgs(argv, false, true);
+    if (!a) return 2;
+    if (a->files.size() != 1) return UsageError("show takes one FILE");
+    const std::string& file = a->files[0];
+    std::optional<Loaded> loaded = Load(file);
+    if (!loaded) return 2;
+    // A value of the wrong length leaves the built-in table in force, and
+    // that is what show shows: nothing there to check.
+    if (loaded->table && !a->noCheck && !Check(*loaded))
+        return Failed(file + ": not shown (--no-check shows it anyway)");
+    return Print(klavorcfg::DescribeValue(loaded->config.value, file));
+}
+
+int CheckCommand(const std::vector<std::string>& argv) {
+    std::optional<Args> a = ParseArgs(argv, false, false);
+    if (!a) return 2;
+    if (a->files.size() != 1) return UsageError("check takes one FILE");
+    const std::string& file = a->files[0];
+    std::optional<Loaded> loaded = Load(file);
+    if (!loaded) return 2;
+    if (!loaded->table) return Failed(WrongLength(file, loaded->config.value));
+    int errors = 0, warnings = 0;
+    bool ok = Check(*loaded, &errors, &warnings);
+    auto count = [](int n, const char* what) {
+        return (n ? std::to_string(n) : std::string("no")) + " " + what + (n == 1 ? "" : "s");
+    };
+    int printed = Print(file + ": " + count(errors, "error") + ", " + count(warnings, "warning") + "\n");
+    return ok ? printed : 2;
 }
 
 }  // namespace
@@ -140,18 +203,13 @@ int main(int argc, char** argv) {
     if (args.empty()) return UsageError("no command given");
     std::string command = args[0];
     args.erase(args.begin());
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << kUsage;
-        PrintButtonsAndLabels(std::cout);
-        return 0;
-    }
+    if (command == "--help" || command == "-h" || command == "help") return Print(Help());
     if (command == "reg") return Reg(args);
     if (command == "show") return Show(args);
+    if (command == "check") return CheckCommand(args);
     if (command == "defaults") {
         if (!args.empty()) return UsageError("defaults takes no arguments");
-        std::cout << "# Klavor's built-in configuration.\n"
-                  << klavorcfg::FormatConfigText(klavorcfg::DefaultTable());
-        return 0;
+        return Print("# Klavor's built-in configuration.\n" + klavorcfg::FormatConfigText(klavorcfg::DefaultTable()));
     }
     return UsageError("unknown command '" + command + "'");
 }

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "config_text.h"
+#include "files.h"
 #include "phone.h"  // UTF-16 and UTF-8
 
 namespace klavorcfg {
@@ -39,26 +40,7 @@ struct LineError {
 };
 
 // The file as lines of UTF-8 without their line ends.
-std::vector<std::string> SplitLines(const std::string& content, const std::string& file, std::string* error,
-                                    bool* ok) {
-    std::string text = content;
-    *ok = true;
-    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
-        static_cast<unsigned char>(text[1]) == 0xFE) {
-        // regedit 5 writes UTF-16LE with a byte order mark.
-        if (text.size() % 2) {
-            if (error) *error = file + ": UTF-16 file with an odd number of bytes";
-            *ok = false;
-            return {};
-        }
-        std::u16string wide;
-        for (std::size_t i = 2; i < text.size(); i += 2)
-            wide += static_cast<char16_t>(static_cast<unsigned char>(text[i]) |
-                                          (static_cast<unsigned char>(text[i + 1]) << 8));
-        text = Utf8(wide);
-    } else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        text.erase(0, 3);
-    }
+std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -70,6 +52,12 @@ std::vector<std::string> SplitLines(const std::string& content, const std::strin
         start = end + 1;
     }
     return lines;
+}
+
+bool HasUtf16Bom(const std::string& content) {
+    if (content.size() < 2) return false;
+    auto b0 = static_cast<unsigned char>(content[0]), b1 = static_cast<unsigned char>(content[1]);
+    return (b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF);
 }
 
 bool IsComment(const std::string& line) {
@@ -215,20 +203,6 @@ Bytes ParseRegLines(const std::vector<std::string>& lines) {
     return value;
 }
 
-std::optional<std::string> ReadFile(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) *error = path + ": cannot open: " + std::strerror(errno);
-        return std::nullopt;
-    }
-    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        if (error) *error = path + ": cannot read: " + std::strerror(errno);
-        return std::nullopt;
-    }
-    return content;
-}
-
 std::string Extension(const std::string& path) {
     std::size_t slash = path.find_last_of("/\\");
     std::size_t dot = path.rfind('.');
@@ -236,15 +210,10 @@ std::string Extension(const std::string& path) {
     return Lower(path.substr(dot));
 }
 
-bool LooksLikeRegFile(const std::string& content) {
-    if (content.size() >= 2 && static_cast<unsigned char>(content[0]) == 0xFF &&
-        static_cast<unsigned char>(content[1]) == 0xFE)
-        return true;
-    std::size_t start = content.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    start = content.find_first_not_of(" \t\r\n", start);
+bool LooksLikeRegFile(const std::string& text) {
+    std::size_t start = text.find_first_not_of(" \t\r\n");
     if (start == std::string::npos) return false;
-    return content.compare(start, 8, "REGEDIT4") == 0 ||
-           content.compare(start, 23, "Windows Registry Editor") == 0;
+    return text.compare(start, 8, "REGEDIT4") == 0 || text.compare(start, 23, "Windows Registry Editor") == 0;
 }
 
 }  // namespace
@@ -269,12 +238,37 @@ std::string FormatRegFile(const Bytes& value) {
     return out + line + "\r\n\r\n";
 }
 
+std::optional<std::string> DecodeText(const std::string& content, const std::string& file, std::string* error) {
+    if (!HasUtf16Bom(content)) return content.compare(0, 3, "\xEF\xBB\xBF") == 0 ? content.substr(3) : content;
+    if (content.size() % 2) {
+        if (error) *error = file + ": UTF-16 file with an odd number of bytes";
+        return std::nullopt;
+    }
+    bool little = static_cast<unsigned char>(content[0]) == 0xFF;
+    std::u16string wide;
+    for (std::size_t i = 2; i < content.size(); i += 2) {
+        auto lo = static_cast<unsigned char>(content[little ? i : i + 1]);
+        auto hi = static_cast<unsigned char>(content[little ? i + 1 : i]);
+        wide += static_cast<char16_t>(lo | (hi << 8));
+    }
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        bool lead = wide[i] >= 0xD800 && wide[i] < 0xDC00;
+        bool trail = wide[i] >= 0xDC00 && wide[i] < 0xE000;
+        if (lead && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
+            ++i;
+        } else if (lead || trail) {
+            if (error) *error = file + ": not UTF-16 text: an unpaired surrogate at byte " + std::to_string(2 + 2 * i);
+            return std::nullopt;
+        }
+    }
+    return Utf8(wide);
+}
+
 std::optional<Bytes> ParseRegFile(const std::string& content, const std::string& file, std::string* error) {
-    bool ok;
-    std::vector<std::string> lines = SplitLines(content, file, error, &ok);
-    if (!ok) return std::nullopt;
+    std::optional<std::string> text = DecodeText(content, file, error);
+    if (!text) return std::nullopt;
     try {
-        return ParseRegLines(lines);
+        return ParseRegLines(SplitLines(*text));
     } catch (const LineError& e) {
         if (error) *error = file + ":" + std::to_string(e.line) + ": " + e.message;
         return std::nullopt;
@@ -283,25 +277,44 @@ std::optional<Bytes> ParseRegFile(const std::string& content, const std::string&
 
 InputKind DetectInputKind(const std::string& path, const std::string& content) {
     std::string ext = Extension(path);
-    if (LooksLikeRegFile(content) || ext == ".reg") return InputKind::RegFile;
-    if (ext == ".bin" || content.find('\0') != std::string::npos) return InputKind::Image;
+    if (ext == ".bin") return InputKind::Image;
+    bool utf16 = HasUtf16Bom(content);
+    std::optional<std::string> text = DecodeText(content, path, nullptr);
+    if (ext == ".reg" || (text && LooksLikeRegFile(*text))) return InputKind::RegFile;
+    if (!utf16 && content.find('\0') != std::string::npos) return InputKind::Image;
     return InputKind::Text;
 }
 
-std::optional<Bytes> LoadConfigValue(const std::string& path, std::string* error) {
-    std::optional<std::string> content = ReadFile(path, error);
+std::optional<LoadedConfig> LoadConfig(const std::string& path, std::string* error) {
+    std::optional<std::string> content = files::ReadInput(path, error);
     if (!content) return std::nullopt;
+    LoadedConfig loaded;
+    loaded.origin.file = path;
     switch (DetectInputKind(path, *content)) {
-    case InputKind::RegFile:
-        return ParseRegFile(*content, path, error);
+    case InputKind::RegFile: {
+        std::optional<Bytes> value = ParseRegFile(*content, path, error);
+        if (!value) return std::nullopt;
+        loaded.value = *value;
+        return loaded;
+    }
     case InputKind::Image:
-        return Bytes(content->begin(), content->end());
+        loaded.value.assign(content->begin(), content->end());
+        return loaded;
     case InputKind::Text:
         break;
     }
-    std::optional<Table> table = ParseConfigText(*content, path, error);
+    std::optional<std::string> text = DecodeText(*content, path, error);
+    if (!text) return std::nullopt;
+    std::optional<Table> table = ParseConfigText(*text, path, error, &loaded.origin);
     if (!table) return std::nullopt;
-    return EncodeTable(*table);
+    loaded.value = EncodeTable(*table);
+    return loaded;
+}
+
+std::optional<Bytes> LoadConfigValue(const std::string& path, std::string* error) {
+    std::optional<LoadedConfig> loaded = LoadConfig(path, error);
+    if (!loaded) return std::nullopt;
+    return loaded->value;
 }
 
 }  // namespace klavorcfg

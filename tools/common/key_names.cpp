@@ -1,0 +1,126 @@
+#include "key_names.h"
+
+#include <cctype>
+#include <cstdio>
+#include <map>
+
+namespace keys {
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Hex(unsigned vk) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, vk > 0xFF ? "0x%04X" : "0x%02X", vk);
+    return buf;
+}
+
+std::vector<Name> BuildNames() {
+    std::vector<Name> names;
+    // The printed name first, then the others for the same code.
+    auto add = [&](unsigned vk, std::initializer_list<const char*> list) {
+        bool first = true;
+        for (const char* n : list) {
+            names.push_back({n, vk, first});
+            first = false;
+        }
+    };
+    add(0x08, {"Backspace", "Back"});
+    add(0x09, {"Tab"});
+    add(0x0D, {"Enter", "Return", "TAction"});
+    add(0x1B, {"Esc", "Escape", "TBack"});
+    add(0x20, {"Space"});
+    add(0x21, {"PageUp", "Prior"});
+    add(0x22, {"PageDown", "Next"});
+    add(0x23, {"End"});
+    add(0x24, {"Home"});
+    add(0x25, {"Left", "TLeft"});
+    add(0x26, {"Up", "TUp"});
+    add(0x27, {"Right", "TRight"});
+    add(0x28, {"Down", "TDown"});
+    add(0x2E, {"Delete"});
+    for (unsigned d = 0; d <= 9; ++d) {
+        names.push_back({std::string(1, static_cast<char>('0' + d)), 0x30 + d, true});
+        names.push_back({"T" + std::to_string(d), 0x30 + d, false});
+    }
+    for (unsigned l = 0; l < 26; ++l) names.push_back({std::string(1, static_cast<char>('A' + l)), 0x41 + l, true});
+    add(0x5B, {"LWin", "THome"});
+    // The phone's names for the F-keys its buttons send.
+    const char* phone[24] = {"TSoft1", "TSoft2", "TTalk", "TEnd", nullptr, "TVolumeUp", "TVolumeDown",
+                             "TStar", "TPound", "TRecord", nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, "TFlip", "TPower"};
+    for (unsigned f = 1; f <= 24; ++f) {
+        std::string fname = "F" + std::to_string(f);
+        if (phone[f - 1]) names.push_back({phone[f - 1], 0x70 + f - 1, true});
+        names.push_back({fname, 0x70 + f - 1, phone[f - 1] == nullptr});
+    }
+    for (unsigned a = 1; a <= 6; ++a) names.push_back({"App" + std::to_string(a), 0xC1 + a - 1, true});
+    return names;
+}
+
+}  // namespace
+
+const std::vector<Name>& AllNames() {
+    static const std::vector<Name> names = BuildNames();
+    return names;
+}
+
+std::optional<unsigned> ByName(const std::string& name) {
+    static const std::map<std::string, unsigned> byLowerName = [] {
+        std::map<std::string, unsigned> m;
+        for (const Name& k : AllNames()) m.emplace(Lower(k.name), k.vk);
+        return m;
+    }();
+    auto it = byLowerName.find(Lower(name));
+    if (it == byLowerName.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> PrintedName(unsigned vk) {
+    for (const Name& k : AllNames())
+        if (k.vk == vk && k.printed) return k.name;
+    return std::nullopt;
+}
+
+std::string Spell(unsigned vk) {
+    if (auto name = PrintedName(vk)) return *name;
+    return Hex(vk);
+}
+
+std::string NameList(std::size_t width) {
+    std::vector<std::string> entries;
+    const std::vector<Name>& all = AllNames();
+    for (std::size_t i = 0; i < all.size();) {
+        unsigned vk = all[i].vk;
+        std::size_t end = i;
+        while (end < all.size() && all[end].vk == vk) ++end;
+        if (vk >= 0x30 && vk <= 0x39) {
+            if (vk == 0x30) entries.push_back("0-9 (T0-T9) 0x30-0x39");
+        } else if (vk >= 0x41 && vk <= 0x5A) {
+            if (vk == 0x41) entries.push_back("A-Z 0x41-0x5A");
+        } else {
+            std::string entry = all[i].name;
+            std::string others;
+            for (std::size_t j = i + 1; j < end; ++j) others += (others.empty() ? "" : ", ") + all[j].name;
+            if (!others.empty()) entry += " (" + others + ")";
+            entries.push_back(entry + " " + Hex(vk));
+        }
+        i = end;
+    }
+    std::string out, line;
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        std::string piece = entries[e] + (e + 1 < entries.size() ? "," : "");
+        if (!line.empty() && line.size() + 1 + piece.size() > width) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "  " : " ") + piece;
+    }
+    if (!line.empty()) out += line + "\n";
+    return out;
+}
+
+}  // namespace keys
