@@ -512,7 +512,7 @@ TEST_F(CabinetTest, DescriptionOfAForeignCabinetShowsEveryKindOfEntry) {
              "#   set HKEY_CURRENT_USER\\Software\\Odd the default value = multi-string \"a\" \"bc\", unless it exists already\n",
              "#   set HKEY_CLASSES_ROOT \"n\" = dword 0x04030201\n",
              "# S.999 is a setup program the installer runs\n",
-             "# warning: a.dll is not a Windows program (no MZ header); the phone cannot run it\n",
+             "# warning: a.dll is not a Windows program (no MZ header); the phones cannot run it\n",
              "# warning: the members are not in the order the installer expects (.000 first, then descending)\n",
              "# It sets no klavorKeyTable value",
          })

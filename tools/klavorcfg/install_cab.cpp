@@ -360,7 +360,7 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
         if (name.size() < 4 || (name.compare(name.size() - 4, 4, ".exe") && name.compare(name.size() - 4, 4, ".dll")))
             continue;
         std::optional<std::string> problem = ExeProblem(FindMember(cab, f.id)->data);
-        if (problem) out += "# warning: " + Shown(f.name) + " is " + *problem + "; the phone cannot run it\n";
+        if (problem) out += "# warning: " + Shown(f.name) + " is " + *problem + "; the phones cannot run it\n";
     }
     bool ordered = MemberNumber(cab.members[0].name) == 0;
     for (std::size_t i = 2; ordered && i < cab.members.size(); ++i)
