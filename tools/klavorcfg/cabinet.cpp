@@ -37,7 +37,7 @@ std::string Take(GError* error) {
     return message;
 }
 
-std::string Bytes_(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+std::string SizeText(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
 class Reader {
 public:
@@ -45,7 +45,7 @@ public:
     std::size_t Size() const { return d_.size(); }
     void Need(std::size_t at, std::size_t n, const std::string& what) const {
         if (at > d_.size() || n > d_.size() - at)
-            throw Fail{what + " at offset " + std::to_string(at) + " runs past the end of the file (" + Bytes_(d_.size()) + ")"};
+            throw Fail{what + " at offset " + std::to_string(at) + " runs past the end of the file (" + SizeText(d_.size()) + ")"};
     }
     std::uint8_t U8(std::size_t at, const std::string& what) const {
         Need(at, 1, what);
@@ -79,12 +79,12 @@ std::vector<FileEntry> CheckStructure(const Bytes& content) {
     if (r.Size() < 4 || r.U32(0, "signature") != 0x4643534D)  // "MSCF"
         throw Fail{"not a cabinet (it does not start with MSCF)"};
     if (r.Size() < kHeaderBytes)
-        throw Fail{"truncated: " + Bytes_(r.Size()) + ", less than a cabinet header (" + Bytes_(kHeaderBytes) + ")"};
+        throw Fail{"truncated: " + SizeText(r.Size()) + ", less than a cabinet header (" + SizeText(kHeaderBytes) + ")"};
     std::uint32_t total = r.U32(8, "header");
     if (total > r.Size())
-        throw Fail{"truncated: the header says the cabinet is " + Bytes_(total) + ", the file has " + Bytes_(r.Size())};
+        throw Fail{"truncated: the header says the cabinet is " + SizeText(total) + ", the file has " + SizeText(r.Size())};
     if (total < r.Size())
-        throw Fail{"the header says the cabinet is " + Bytes_(total) + ", but the file has " + Bytes_(r.Size())};
+        throw Fail{"the header says the cabinet is " + SizeText(total) + ", but the file has " + SizeText(r.Size())};
     unsigned minor = r.U8(24, "header"), major = r.U8(25, "header");
     if (major != 1 || minor != 3)
         throw Fail{"cabinet format version " + std::to_string(major) + "." + std::to_string(minor) + "; only 1.3 is known"};
@@ -119,7 +119,7 @@ std::vector<FileEntry> CheckStructure(const Bytes& content) {
 
     std::size_t filesAt = r.U32(16, "header");
     if (filesAt >= r.Size())
-        throw Fail{"the file table's offset " + std::to_string(filesAt) + " is past the end of the file (" + Bytes_(r.Size()) + ")"};
+        throw Fail{"the file table's offset " + std::to_string(filesAt) + " is past the end of the file (" + SizeText(r.Size()) + ")"};
     if (filesAt != at)
         throw Fail{"the file table's offset is " + std::to_string(filesAt) + ", but the folder table ends at " + std::to_string(at)};
     std::vector<FileEntry> table;
@@ -155,9 +155,9 @@ std::vector<FileEntry> CheckStructure(const Bytes& content) {
             r.Need(block, kDataBytes + dataReserve, what);
             std::size_t stored = r.U16(block + 4, what), expanded = r.U16(block + 6, what);
             if (expanded == 0 || expanded > kMaxBlockBytes)
-                throw Fail{what + " expands to " + Bytes_(expanded) + " (1 to 32768 allowed)"};
+                throw Fail{what + " expands to " + SizeText(expanded) + " (1 to 32768 allowed)"};
             if (folder.compression == kCompressNone && stored != expanded)
-                throw Fail{what + " stores " + Bytes_(stored) + " but says it holds " + Bytes_(expanded) + ", uncompressed"};
+                throw Fail{what + " stores " + SizeText(stored) + " but says it holds " + SizeText(expanded) + ", uncompressed"};
             r.Need(block + kDataBytes + dataReserve, stored, what + "'s data");
             block += kDataBytes + dataReserve + stored;
             stream += expanded;
@@ -165,8 +165,8 @@ std::vector<FileEntry> CheckStructure(const Bytes& content) {
         for (const FileEntry& e : table) {
             if (e.folder != f) continue;
             if (static_cast<std::uint64_t>(e.offset) + e.size > stream)
-                throw Fail{e.name + " (" + Bytes_(e.size) + " from offset " + std::to_string(e.offset) +
-                           ") runs past the end of its folder's data (" + Bytes_(static_cast<std::size_t>(stream)) + ")"};
+                throw Fail{e.name + " (" + SizeText(e.size) + " from offset " + std::to_string(e.offset) +
+                           ") runs past the end of its folder's data (" + SizeText(static_cast<std::size_t>(stream)) + ")"};
         }
     }
     return table;
@@ -270,7 +270,7 @@ std::optional<std::vector<CabMember>> ReadCabinet(const Bytes& content, const st
         gsize size = 0;
         const auto* p = data ? static_cast<const std::uint8_t*>(g_bytes_get_data(data, &size)) : nullptr;
         if (entry.name != gcab_file_get_name(f) || size != entry.size)
-            return fail(entry.name + ": the cabinet library reads it as " + gcab_file_get_name(f) + " of " + Bytes_(size));
+            return fail(entry.name + ": the cabinet library reads it as " + gcab_file_get_name(f) + " of " + SizeText(size));
         members.push_back({entry.name, p ? Bytes(p, p + size) : Bytes()});
     }
     return members;
