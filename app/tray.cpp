@@ -25,8 +25,15 @@ void SetTrayIcon(DWORD message, HICON icon) {
     Shell_NotifyIcon(message, &data);
 }
 
+bool g_trayBusy = false;
+
 LRESULT OnTrayNotify(LPARAM lParam) {
     if (lParam != WM_LBUTTONDOWN) return 0;  // only a tap opens the menu
+    // The menu and the About box dispatch messages while they are open, so a
+    // tap there would open a menu inside them, and an About box inside that,
+    // with nothing to bound the nesting but the stack. One at a time.
+    if (g_trayBusy) return 0;
+    g_trayBusy = true;
 
     HMENU menu = CreatePopupMenu();
     AppendMenuW(menu, MF_STRING, IDM_ABOUT, TEXT("About Klavor"));
@@ -46,5 +53,6 @@ LRESULT OnTrayNotify(LPARAM lParam) {
         PostQuitMessage(EXIT_CODE_MENU);
 
     DestroyMenu(menu);
+    g_trayBusy = false;
     return 0;
 }

@@ -16,6 +16,9 @@ enum {
     MENU_OFFSET_LARGE = 52
 };
 
+// True while the tray's menu or its About box is open; a tap then is ignored.
+extern bool g_trayBusy;
+
 extern const WCHAR ABOUT_TEXT[];
 extern const WCHAR ABOUT_CAPTION[];
 

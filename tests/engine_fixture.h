@@ -20,6 +20,7 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::Reset();
+        sim::SetTracing(true);
         scenario::NewProgramProcess();
         g_hWnd = sim::CreateWindowFor(sim::kProgram, u"KlavorWndClass", u"Klavor Window");
         g_pUnregisterFunc1 = reinterpret_cast<UnregisterFunc1Proc>(

@@ -1,6 +1,8 @@
 // The simulated phone's own rules that the program's tests rely on.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "phone.h"
 
 namespace {
@@ -75,6 +77,151 @@ TEST_F(PhoneTest, LateTimerTickKeepsTheTimersGridAndWindowLookupIgnoresCase) {
     EXPECT_EQ(ticks, (std::vector<sim::Time>{250, 300, 400}));
     EXPECT_EQ(FindWindowW(u"dialog", u"PHONE"), w);
     EXPECT_EQ(FindWindowW(u"Dialog", u"Phone2"), nullptr);
+}
+
+TEST_F(PhoneTest, EventsRunByTimeThenInTheOrderTheyWereScheduled) {
+    std::vector<std::string> seen;
+    auto mark = [&](std::string what) {
+        return [&seen, what] { seen.push_back(what + "@" + std::to_string(sim::Now())); };
+    };
+    sim::At(300, mark("c"));
+    sim::At(100, mark("a1"));
+    sim::At(200, [&] {
+        seen.push_back("b@" + std::to_string(sim::Now()));
+        sim::At(200, mark("b-later"));  // same time: after everything already due then
+        sim::At(50, mark("past"));      // already past: it sorts first, and runs at the current time
+    });
+    sim::At(100, mark("a2"));
+    sim::At(200, mark("b2"));
+    Sleep(1000);
+    EXPECT_EQ(seen, (std::vector<std::string>{"a1@100", "a2@100", "b@200", "past@200", "b2@200", "b-later@200",
+                                              "c@300"}));
+}
+
+TEST_F(PhoneTest, TimersDueTogetherFireInTheOrderTheyWereSet) {
+    HWND w = sim::CreateWindowFor(sim::kProgram, u"W", u"");
+    ASSERT_EQ(SetTimer(w, 1, 100, nullptr), 1u);
+    ASSERT_EQ(SetTimer(w, 2, 50, nullptr), 2u);
+    ASSERT_EQ(SetTimer(w, 3, 100, nullptr), 3u);
+    std::vector<std::string> fired;
+    MSG m;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(GetMessageW(&m, nullptr, 0, 0));
+        fired.push_back(std::to_string(m.wParam) + "@" + std::to_string(sim::Now()));
+    }
+    EXPECT_EQ(fired, (std::vector<std::string>{"2@50", "1@100", "2@100", "3@100", "2@150"}));
+    // Setting timer 1 again replaces it: one timer, on its new period.
+    ASSERT_EQ(SetTimer(w, 1, 30, nullptr), 1u);
+    ASSERT_TRUE(GetMessageW(&m, nullptr, 0, 0));
+    EXPECT_EQ(std::to_string(m.wParam) + "@" + std::to_string(sim::Now()), "1@180");
+    ASSERT_TRUE(GetMessageW(&m, nullptr, 0, 0));
+    EXPECT_EQ(std::to_string(m.wParam) + "@" + std::to_string(sim::Now()), "2@200");
+}
+
+TEST_F(PhoneTest, TheTraceIsKeptOnlyWhileItIsOnAndEventsAlways) {
+    HWND w = sim::CreateWindowFor(sim::StartProcess("a"), u"A", u"");
+    EXPECT_FALSE(sim::Tracing());
+    EXPECT_THROW(sim::Trace(), std::logic_error) << "reading a trace that is off is a mistake";
+    EXPECT_THROW(sim::TraceOf({"Sleep"}), std::logic_error);
+    Sleep(10);
+    sim::SetForeground(w);
+    sim::Press(0x41);
+    sim::SetTracing(true);
+    Sleep(20);
+    keybd_event(0x42, 0, 0, 0);
+    EXPECT_EQ(sim::TraceOf(), (std::vector<std::string>{"Sleep(20)", "keybd_event(0x42, 0, 0, 0)"}));
+    EXPECT_EQ(sim::Trace().front().t, 10u);
+    // The events were kept all along, and both ways of reading them agree.
+    ASSERT_EQ(sim::EventCount(), 4u);  // the window, 0x41 down and up, 0x42 down
+    const auto& all = sim::Events();
+    ASSERT_EQ(all.size(), 4u);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        sim::Event e = sim::EventAt(i);
+        EXPECT_EQ(e.kind, all[i].kind);
+        EXPECT_EQ(e.order, all[i].order);
+        EXPECT_EQ(e.vk, all[i].vk);
+    }
+    EXPECT_EQ(all[0].text, u"A");
+    EXPECT_EQ(sim::Delivered().size(), 3u);
+    EXPECT_TRUE(sim::Delivered()[2].injected);
+    // The trace's order and the events' order are one: the call came first.
+    EXPECT_LT(sim::Trace().back().order, all[3].order);
+    sim::Reset();
+    EXPECT_FALSE(sim::Tracing()) << "a fresh phone keeps no trace";
+    EXPECT_EQ(sim::EventCount(), 0u);
+}
+
+// A window procedure that opens a message box for every WM_USER, inside
+// whatever modal loop dispatched it, and notes when each box returned.
+std::vector<std::string> g_boxes;
+
+LRESULT CALLBACK BoxOnUser(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg != WM_USER) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    std::u16string text = u"box " + sim::Utf16(std::to_string(wParam));
+    int result = MessageBoxW(hwnd, text.c_str(), u"", MB_OK);
+    g_boxes.push_back(sim::Utf8(text) + " -> " + std::to_string(result) + " at " + std::to_string(sim::Now()));
+    return 0;
+}
+
+TEST_F(PhoneTest, NestedMessageBoxesCloseOneAtATimeInnermostFirst) {
+    g_boxes.clear();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = BoxOnUser;
+    wc.lpszClassName = u"Boxes";
+    ASSERT_NE(RegisterClassW(&wc), 0);
+    HWND w = CreateWindowExW(0, u"Boxes", u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(w, nullptr);
+    std::vector<std::size_t> depth;
+    sim::At(100, [&] { PostMessageW(w, WM_USER, 1, 0); });
+    sim::At(200, [&] { PostMessageW(w, WM_USER, 2, 0); });  // dispatched inside box 1
+    sim::At(300, [&] { depth.push_back(sim::OpenModalLoops()); });
+    sim::At(400, [&] { EXPECT_TRUE(sim::CloseMessageBox()); });
+    sim::At(500, [&] { depth.push_back(sim::OpenModalLoops()); });
+    sim::At(600, [&] { EXPECT_TRUE(sim::CloseMessageBox()); });
+    sim::At(700, [&] {
+        depth.push_back(sim::OpenModalLoops());
+        EXPECT_FALSE(sim::CloseMessageBox()) << "nothing left to close";
+        PostQuitMessage(0);
+    });
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0)) DispatchMessageW(&m);
+    EXPECT_EQ(depth, (std::vector<std::size_t>{2, 1, 0}));
+    EXPECT_EQ(g_boxes, (std::vector<std::string>{"box 2 -> 1 at 400", "box 1 -> 1 at 600"}));
+}
+
+TEST_F(PhoneTest, DriverActsOnlyOnTheInnermostLoop) {
+    g_boxes.clear();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = BoxOnUser;
+    wc.lpszClassName = u"Boxes";
+    ASSERT_NE(RegisterClassW(&wc), 0);
+    HWND w = CreateWindowExW(0, u"Boxes", u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING, 7, u"Seven");
+    int chosen = -1;
+    sim::At(100, [&] { PostMessageW(w, WM_USER, 1, 0); });  // a box inside the menu's loop
+    sim::At(200, [&] {
+        EXPECT_FALSE(sim::MenuOpen()) << "the box is in front of the menu";
+        EXPECT_FALSE(sim::ChooseMenuItem(u"Seven"));
+        EXPECT_FALSE(sim::DismissMenu());
+        EXPECT_TRUE(sim::CloseMessageBox());
+    });
+    sim::At(300, [&] {
+        EXPECT_TRUE(sim::MenuOpen());
+        EXPECT_FALSE(sim::CloseMessageBox());
+        EXPECT_TRUE(sim::ChooseMenuItem(u"Seven"));
+    });
+    sim::At(400, [&] { EXPECT_EQ(sim::OpenModalLoops(), 0u); });
+    sim::SetRunLimit(1000);
+    try {
+        chosen = TrackPopupMenuEx(menu, TPM_RETURNCMD, 0, 0, w, nullptr);
+        EXPECT_EQ(sim::Now(), 300u);
+        Sleep(200);
+    } catch (const sim::Halted&) {
+        ADD_FAILURE() << "the loops did not close";
+    }
+    EXPECT_EQ(chosen, 7);
+    EXPECT_EQ(g_boxes, (std::vector<std::string>{"box 1 -> 1 at 200"}));
 }
 
 }  // namespace

@@ -128,6 +128,21 @@ TEST(ScenarioTimeline, ActionsThatFindNothingToActOnAreSaid) {
     EXPECT_TRUE(Has(o.timeline, "   5.000 s  menu closes, nothing chosen"));
 }
 
+TEST(ScenarioTimeline, ATapInsideTheAboutBoxOpensNothingAndOneCloseClosesOneBox) {
+    scenario::Outcome o = RunText(
+        "1s tap tray\n1.1s choose \"About Klavor\"\n"
+        "2s tap tray\n2.1s choose \"About Klavor\"\n"
+        "3s close about\n4s close about\n");
+    EXPECT_TRUE(Has(o.timeline, "   2.100 s  choose \"About Klavor\" (no menu is open)")) << o.timeline;
+    EXPECT_TRUE(Has(o.timeline, "   3.000 s  message box closes")) << o.timeline;
+    EXPECT_TRUE(Has(o.timeline, "   4.000 s  close about (no message box is open)")) << o.timeline;
+    std::size_t menus = 0, boxes = 0;
+    for (std::size_t at = 0; (at = o.timeline.find("menu opens", at)) != std::string::npos; ++at) ++menus;
+    for (std::size_t at = 0; (at = o.timeline.find("message box \"About\"", at)) != std::string::npos; ++at) ++boxes;
+    EXPECT_EQ(menus, 1u);
+    EXPECT_EQ(boxes, 1u);
+}
+
 TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
     struct Case {
         std::string text;
@@ -136,6 +151,8 @@ TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
         {"# fine\n\n5s jump\n", "s.scenario:3: unknown event 'jump'"},
         {"5x press Calendar\n", "s.scenario:1: bad time '5x' (e.g. 5s, 2.5s, 300ms, +200ms)"},
         {"5.1234s press Red\n", "s.scenario:1: bad time '5.1234s' (e.g. 5s, 2.5s, 300ms, +200ms)"},
+        {"1000000000000ms press Red\n", "s.scenario:1: bad time '1000000000000ms' (e.g. 5s, 2.5s, 300ms, +200ms)"},
+        {"1000000000s press Red\n", "s.scenario:1: bad time '1000000000s' (e.g. 5s, 2.5s, 300ms, +200ms)"},
         {"5s press Red\n4s press Red\n", "s.scenario:2: events must be in time order"},
         {"1s press Enterr\n", "s.scenario:1: unknown button 'Enterr'"},
         {"1s press 65\n", "s.scenario:1: unknown button '65': write key codes in hex (0x65?) or by name"},
@@ -164,11 +181,16 @@ TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
 TEST(ScenarioParse, TimesAndNames) {
     auto parsed = scenario::ParseScenario(
         "at 1.5s press Volume Dn\n+250ms press volume up with Shift\n+1s press key 0x41 with Win\n"
-        "3s steal Camera\n4s press Enter\n5s press tTalk with Win\n6s press key 5\n7s steal key TVolumeUp\n",
+        "3s steal Camera\n4s press Enter\n5s press tTalk with Win\n6s press key 5\n7s steal key TVolumeUp\n"
+        "999999999.998s press Red\n+1ms press Red\n999999999999ms press Red\n",
         "t");
     ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(parsed));
     const auto& a = std::get<scenario::Scenario>(parsed).actions;
-    ASSERT_EQ(a.size(), 8u);
+    ASSERT_EQ(a.size(), 11u);
+    // A millisecond count reaches as far as a second count does.
+    EXPECT_EQ(a[8].t, 999999999998u);
+    EXPECT_EQ(a[9].t, 999999999999u);
+    EXPECT_EQ(a[10].t, 999999999999u);
     EXPECT_EQ(a[0].t, 1500u);
     EXPECT_EQ(a[0].vk, 0x76);
     EXPECT_EQ(a[1].t, 1750u);
@@ -328,7 +350,7 @@ TEST(ScenarioCheck, TheChecksModelIsWhatTheProgramDoes) {
                     sc.actions.push_back(press);
                 }
                 sc.end = 1000 + 100 * p + 100 * 6 * 12;
-                scenario::Run(sc);
+                scenario::Run(sc, /*trace=*/true);
                 std::vector<Fire> fires = FiresInTrace();
                 if (road.loopsTo >= 0) {
                     ASSERT_GE(fires.size(), expected.size()) << "table " << n << ", slot " << s << ", press " << p;

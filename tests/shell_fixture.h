@@ -11,6 +11,7 @@ class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::Reset();
+        sim::SetTracing(true);
         scenario::NewProgramProcess();
     }
 

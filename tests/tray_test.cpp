@@ -150,4 +150,47 @@ TEST_F(TrayTest, SequencesStillFireWhileTheMenuOrTheAboutBoxIsOpen) {
     EXPECT_EQ(sent, (Lines{"v0x5B@1700", "v0xC1@1700", "^0x5B@1700", "^0xC1@1700", "v0x5@2800", "^0x5@2800"}));
 }
 
+TEST_F(TrayTest, TapsWhileTheMenuOrTheAboutBoxIsOpenAreIgnored) {
+    PhoneUp();
+    StoreCalendarCaptured();
+    TapAt(1000);
+    TapAt(1100);  // the menu is open
+    ChooseAt(1200, u"About Klavor");
+    for (sim::Time t = 1300; t < 2300; t += 50) TapAt(t);  // the About box is open
+    sim::At(2000, [] { sim::Press(VK_APP1); });                // still counts: Win+Calendar at 2.5 s
+    sim::At(2300, [] {
+        EXPECT_FALSE(sim::MenuOpen()) << "no menu opened inside the About box";
+        EXPECT_EQ(sim::OpenModalLoops(), 1u);
+        EXPECT_TRUE(sim::CloseMessageBox());
+    });
+    sim::At(2900, [] { EXPECT_EQ(sim::OpenModalLoops(), 0u); });
+    // Closed, the About box lets the next tap open the menu again.
+    TapAt(3000);
+    ChooseAt(3100, u"Exit");
+    ASSERT_TRUE(RunProgram(10000));
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_EQ(EventKinds({K::MenuOpened, K::MenuClosed, K::MessageBoxShown, K::MessageBoxClosed}),
+              (std::vector<K>{K::MenuOpened, K::MenuClosed, K::MessageBoxShown, K::MessageBoxClosed, K::MenuOpened,
+                              K::MenuClosed}));
+    EXPECT_EQ(sim::TraceOf({"CreatePopupMenu"}).size(), 2u);
+    std::vector<std::string> sent;
+    for (const auto& d : sim::Delivered())
+        if (d.injected) sent.push_back((d.up ? "^" : "v") + sim::Hex(d.vk) + "@" + std::to_string(d.t));
+    EXPECT_EQ(sent, (Lines{"v0x5B@2500", "v0xC1@2500", "^0x5B@2500", "^0xC1@2500"}));
+}
+
+TEST_F(TrayTest, ARunEndedInsideTheAboutBoxLeavesTheNextProcessATrayThatOpens) {
+    PhoneUp();
+    TapAt(1000);
+    ChooseAt(1100, u"About Klavor");
+    EXPECT_FALSE(RunProgram(2000));  // the phone stops with the box open
+    SetUp();                          // a new process on a fresh phone
+    PhoneUp();
+    TapAt(500);
+    sim::At(600, [] { EXPECT_TRUE(sim::MenuOpen()); });
+    ChooseAt(700, u"Exit");
+    ASSERT_TRUE(RunProgram(2000));
+    EXPECT_EQ(exitCode, 1);
+}
+
 }  // namespace

@@ -34,7 +34,8 @@ struct Halted {
 // ---- The phone as a whole ----------------------------------------------
 // A fresh phone: time 0, only the program's process, an empty registry,
 // coredll loadable and exporting UnregisterFunc1, a 240x320 screen, no
-// scheduled events, an empty trace. The run limit is one virtual hour.
+// scheduled events, an empty trace that is off. The run limit is one
+// virtual hour.
 void Reset();
 Time Now();
 void SetRunLimit(Time limit);
@@ -108,12 +109,17 @@ bool TapTrayIcon(HWND hwnd, UINT id);
 // Any other notification (lParam) for the icon.
 bool NotifyTrayIcon(HWND hwnd, UINT id, UINT mouseMessage);
 
+// Menus and message boxes are modal loops that nest: one can open inside
+// another. These act on the innermost loop still open, and only if it is of
+// their kind. MenuOpen: the innermost open loop is a menu.
 bool MenuOpen();
 // Picks the open menu's item with this label; false if no menu is open or
 // it has no such item.
 bool ChooseMenuItem(const std::u16string& label);
 bool DismissMenu();
 bool CloseMessageBox();
+// How many modal loops are open, nested in one another.
+std::size_t OpenModalLoops();
 
 // ---- What happened -------------------------------------------------------
 struct Call {
@@ -124,6 +130,13 @@ struct Call {
     std::uint64_t order = 0;  // shared with Event::order: what came first
     std::string Text() const;  // "name(args) -> result"
 };
+// The trace is recorded only while it is on: it is off after Reset, and a
+// caller that reads it turns it on first (formatting every call costs more
+// than the rest of the phone together). Trace() and TraceOf() throw
+// std::logic_error while it is off, so that a test cannot read an empty
+// trace by mistake.
+void SetTracing(bool on);
+bool Tracing();
 const std::vector<Call>& Trace();
 // The trace as text, only the calls with these names (all if empty).
 std::vector<std::string> TraceOf(const std::vector<std::string>& names = {});
@@ -161,7 +174,12 @@ struct Event {
     std::vector<std::u16string> items;
     std::string note;
 };
+// All events, built in full on the first call after new ones happened;
+// EventCount() and EventAt() read them one by one without keeping copies,
+// for long runs.
 const std::vector<Event>& Events();
+std::size_t EventCount();
+Event EventAt(std::size_t i);
 void AddNote(const std::string& note);
 
 // Keys that reached the foreground application, in order.

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <sstream>
 
 #include "capture.h"
@@ -18,6 +17,7 @@
 #include "resource.h"
 #include "sequence.h"
 #include "shell.h"
+#include "tray.h"
 
 namespace scenario {
 namespace {
@@ -68,7 +68,8 @@ bool ParseDuration(const std::string& word, sim::Time* out) {
     std::size_t dot = digits.find('.');
     std::string whole = digits.substr(0, dot);
     std::string frac = dot == std::string::npos ? "" : digits.substr(dot + 1);
-    if (whole.empty() || whole.size() > 9) return false;
+    // Up to 999999999.999 s either way: a millisecond count has three more digits.
+    if (whole.empty() || whole.size() > (scale == 1 ? 12u : 9u)) return false;
     if (dot != std::string::npos && (frac.empty() || scale == 1)) return false;
     if (frac.size() > 3) return false;
     for (char c : whole + frac)
@@ -335,7 +336,9 @@ struct Parser {
 
 std::string Seconds(sim::Time t) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%8.3f s  ", static_cast<double>(t) / 1000.0);
+    // As "%8.3f" of the seconds would print them, without going through floating point.
+    std::snprintf(buf, sizeof buf, "%4llu.%03llu s  ", static_cast<unsigned long long>(t / 1000),
+                  static_cast<unsigned long long>(t % 1000));
     return buf;
 }
 
@@ -352,23 +355,23 @@ bool IsModifier(unsigned vk) {
 
 // Key events sent together, in their shortest faithful form:
 // "Win+X" for Win down, X down, Win up, X up; "X" for X down, X up.
-std::string DescribeKeys(const std::vector<const sim::Event*>& keys) {
+std::string DescribeKeys(const std::vector<sim::Event>& keys) {
     auto is = [&](std::size_t i, unsigned vk, bool up) {
-        return i < keys.size() && keys[i]->vk == vk && keys[i]->up == up;
+        return i < keys.size() && keys[i].vk == vk && keys[i].up == up;
     };
     std::string out;
     for (std::size_t i = 0; i < keys.size();) {
         if (!out.empty()) out += ", ";
-        unsigned vk = keys[i]->vk;
-        if (vk == VK_LWIN && !keys[i]->up && i + 3 < keys.size() && !keys[i + 1]->up &&
-            is(i + 2, VK_LWIN, true) && is(i + 3, keys[i + 1]->vk, true)) {
-            out += "Win+" + KeyName(keys[i + 1]->vk);
+        unsigned vk = keys[i].vk;
+        if (vk == VK_LWIN && !keys[i].up && i + 3 < keys.size() && !keys[i + 1].up &&
+            is(i + 2, VK_LWIN, true) && is(i + 3, keys[i + 1].vk, true)) {
+            out += "Win+" + KeyName(keys[i + 1].vk);
             i += 4;
-        } else if (!keys[i]->up && is(i + 1, vk, true)) {
+        } else if (!keys[i].up && is(i + 1, vk, true)) {
             out += KeyName(vk);
             i += 2;
         } else {
-            out += KeyName(vk) + (keys[i]->up ? " up" : " down");
+            out += KeyName(vk) + (keys[i].up ? " up" : " down");
             i += 1;
         }
     }
@@ -389,16 +392,18 @@ std::vector<std::string> SplitAbout(const std::u16string& text) {
 }
 
 std::string Timeline(bool trace) {
-    const auto& events = sim::Events();
-    const auto& calls = sim::Trace();
+    // Events are read one at a time: a long run holds far too many to copy.
+    const std::size_t count = sim::EventCount();
+    static const std::vector<sim::Call> none;
+    const auto& calls = trace ? sim::Trace() : none;
     std::string out;
     std::size_t c = 0;
     auto flushCalls = [&](std::uint64_t before) {
         for (; c < calls.size() && calls[c].order < before; ++c)
-            if (trace) out += Seconds(calls[c].t) + "    | " + calls[c].Text() + "\n";
+            out += Seconds(calls[c].t) + "    | " + calls[c].Text() + "\n";
     };
-    for (std::size_t i = 0; i < events.size();) {
-        const sim::Event& e = events[i];
+    for (std::size_t i = 0; i < count;) {
+        const sim::Event e = sim::EventAt(i);
         flushCalls(e.order);
         std::string line;
         using K = sim::Event::Kind;
@@ -414,13 +419,16 @@ std::string Timeline(bool trace) {
             break;
         case K::KeyToForeground:
             if (e.injected) {
-                std::vector<const sim::Event*> keys;
-                std::size_t j = i;
+                std::vector<sim::Event> keys{e};
+                std::size_t j = i + 1;
                 // Everything sent in one go, with no other happening between.
-                while (j < events.size() && events[j].kind == K::KeyToForeground && events[j].injected &&
-                       events[j].t == e.t && events[j].hwnd == e.hwnd)
-                    keys.push_back(&events[j++]);
-                flushCalls(events[j - 1].order);
+                for (; j < count; ++j) {
+                    sim::Event next = sim::EventAt(j);
+                    if (next.kind != K::KeyToForeground || !next.injected || next.t != e.t || next.hwnd != e.hwnd)
+                        break;
+                    keys.push_back(std::move(next));
+                }
+                flushCalls(keys.back().order);
                 out += Seconds(e.t) + WindowName(e.hwnd) + " gets " + DescribeKeys(keys) + "\n";
                 i = j;
                 continue;
@@ -471,8 +479,10 @@ struct Thief {
     int nextId = 1;
 };
 
-void ScheduleAction(const Action& a, const std::shared_ptr<Thief>& thief) {
-    sim::At(a.t, [a, thief] {
+// The action and the thief outlive the run; the event keeps only pointers,
+// small enough for std::function to hold without an allocation of its own.
+void ScheduleAction(const Action& action, Thief* thief) {
+    sim::At(action.t, [&a = action, thief] {
         std::string note = a.text;
         switch (a.kind) {
         case Action::Kind::Press:
@@ -529,6 +539,7 @@ void NewProgramProcess() {
     g_pUnregisterFunc1 = nullptr;
     g_hInstance = nullptr;
     g_hCoredll = nullptr;
+    g_trayBusy = false;
 #define KLAVOR_ICON_ID(id) id,
     sim::SetProgramIcons({KLAVOR_ICON_IDS(KLAVOR_ICON_ID)});
 #undef KLAVOR_ICON_ID
@@ -581,6 +592,7 @@ std::string KeyName(unsigned vk) {
 
 Outcome Run(const Scenario& s, bool trace) {
     sim::Reset();
+    sim::SetTracing(trace);
     NewProgramProcess();
     sim::SetCoredll(s.coredllLoads, s.coredllExports);
     sim::SetScreen(s.screenWidth, s.screenHeight);
@@ -604,11 +616,11 @@ Outcome Run(const Scenario& s, bool trace) {
     if (s.phone == Scenario::Phone::Up) phoneUp();
     if (s.phone == Scenario::Phone::At) sim::At(s.phoneAt, phoneUp);
 
-    auto thief = std::make_shared<Thief>();
+    Thief thief;
     sim::Time last = s.phone == Scenario::Phone::At ? s.phoneAt : 0;
     if (s.phone == Scenario::Phone::Never) last = kPhoneWait;
     for (const Action& a : s.actions) {
-        ScheduleAction(a, thief);
+        ScheduleAction(a, &thief);
         last = std::max(last, a.t);
     }
     sim::SetRunLimit(s.end ? *s.end : last + kGrace);

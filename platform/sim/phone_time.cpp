@@ -1,0 +1,138 @@
+// Virtual time: scheduled events, timers, and waiting for the next message.
+//
+// Both the scheduled events and the timers are kept in order, so a step of
+// virtual time costs O(log n) however many events a scenario holds.
+#include "phone_state.h"
+
+namespace sim {
+namespace internal {
+namespace {
+
+// The earliest timer, if any.
+const std::pair<const TimerKey, Timer>* FirstTimer() {
+    auto& timers = P().timers;
+    return timers.empty() ? nullptr : &*timers.begin();
+}
+
+// A WM_TIMER for the earliest timer that is due. Missed periods are not
+// made up: one WM_TIMER now, and the next on the timer's own grid, as
+// Windows does.
+bool TakeDueTimer(MSG* out) {
+    Phone& p = P();
+    auto first = FirstTimer();
+    if (!first || first->first.first > p.now) return false;
+    auto node = p.timers.extract(p.timers.begin());
+    Timer& t = node.mapped();
+    Time due = node.key().first;
+    while (due <= p.now) due += t.period;
+    node.key().first = due;
+    p.timerOf[{t.hwnd, t.id}] = node.key();
+    *out = MSG{};
+    out->hwnd = t.hwnd;
+    out->message = WM_TIMER;
+    out->wParam = t.id;
+    out->time = static_cast<DWORD>(p.now);
+    p.timers.insert(std::move(node));
+    return true;
+}
+
+// When something next happens: a scheduled event or a timer.
+std::optional<Time> NextWake() {
+    Phone& p = P();
+    std::optional<Time> next;
+    if (!p.scheduled.empty()) next = p.scheduled.begin()->first.first;
+    if (auto first = FirstTimer(); first && (!next || first->first.first < *next)) next = first->first.first;
+    return next;
+}
+
+}  // namespace
+
+// Runs the scheduled events due by time t, in order, moving the clock to
+// each event's time. Events may schedule further events.
+void RunEventsUntil(Time t) {
+    auto& s = P().scheduled;
+    while (!s.empty() && s.begin()->first.first <= t) {
+        auto node = s.extract(s.begin());
+        if (node.key().first > P().now) P().now = node.key().first;
+        node.mapped()();
+    }
+    if (t > P().now) P().now = t;
+}
+
+// Waits for the program's next message, letting virtual time pass to the
+// next timer or scheduled event. Returns false, without a message, as soon
+// as stop() holds after events have run. Throws Halted at the end of a run.
+bool NextMessage(MSG* out, const std::function<bool()>& stop) {
+    Phone& p = P();
+    for (;;) {
+        if (stop && stop()) return false;
+        if (!p.queue.empty()) {
+            *out = p.queue.front();
+            p.queue.pop_front();
+            return true;
+        }
+        if (p.quitPosted) {
+            p.quitPosted = false;
+            *out = MSG{};
+            out->message = WM_QUIT;
+            out->wParam = static_cast<WPARAM>(p.quitCode);
+            out->time = static_cast<DWORD>(p.now);
+            return true;
+        }
+        if (TakeDueTimer(out)) return true;
+        std::optional<Time> next = NextWake();
+        if (!next) throw Halted{"nothing left to wait for"};
+        if (*next > p.limit) {
+            RunEventsUntil(p.limit);
+            throw Halted{"run limit reached"};
+        }
+        RunEventsUntil(*next);
+    }
+}
+
+}  // namespace internal
+
+using namespace internal;
+
+Time Now() { return P().now; }
+void SetRunLimit(Time limit) { P().limit = limit; }
+
+void At(Time t, std::function<void()> fn) {
+    Phone& p = P();
+    p.scheduled.emplace(ScheduleKey{t, p.seq++}, std::move(fn));
+}
+
+}  // namespace sim
+
+using namespace sim;
+using namespace sim::internal;
+
+extern "C" {
+
+UINT WINAPI SetTimer(HWND hWnd, UINT nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+    Traced tr("SetTimer",
+              [&] { return Join({H(hWnd), Num(nIDEvent), Num(uElapse), lpTimerFunc ? "proc" : "NULL"}); });
+    if (!Win(hWnd) || uElapse == 0) return tr.Returns<UINT>(0, "0");
+    Phone& p = P();
+    // Setting a timer again replaces it, and it goes after the others set
+    // before it.
+    auto old = p.timerOf.find({hWnd, nIDEvent});
+    if (old != p.timerOf.end()) p.timers.erase(old->second);
+    TimerKey key{p.now + uElapse, p.seq++};
+    p.timers.emplace(key, Timer{hWnd, nIDEvent, uElapse});
+    p.timerOf[{hWnd, nIDEvent}] = key;
+    return tr.Returns(nIDEvent, [&] { return Num(nIDEvent); });
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    Traced tr("Sleep", [&] { return Num(dwMilliseconds); });
+    Time target = P().now + dwMilliseconds;
+    if (target > P().limit) {
+        RunEventsUntil(P().limit);
+        throw Halted{"run limit reached"};
+    }
+    RunEventsUntil(target);
+    tr.Void();
+}
+
+}  // extern "C"
