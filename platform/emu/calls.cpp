@@ -117,6 +117,10 @@ SERVE(DispatchMessageW) {
     return static_cast<std::uint32_t>(DispatchMessageW(p));
 }
 
+// The program's one thread ends, and with it the process. The host build
+// ends by returning from WinMain, which no trace records either.
+SERVE(ExitThread) { throw ProgramExit{c.U(0)}; }
+
 SERVE(FindWindowW) {
     GuestText cls = Text(c, 0), title = Text(c, 1);
     return c.m.Handle(FindWindowW(cls.get(), title.get()), c);

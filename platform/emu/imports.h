@@ -1,7 +1,10 @@
 // The coredll exports the emulated phone serves to an ARM program: every
 // call of the stand-in <windows.h> and <shellapi.h>, each run by the
-// simulated phone's own implementation, and the C run-time's memset, done
-// in guest memory. Any other import stops the run when it is called.
+// simulated phone's own implementation; and two the loader does itself, as
+// the host build has them without a call of the phone: the C run-time's
+// memset, done in guest memory, and ExitThread, with which the phone
+// build's entry ends the program. Any other import stops the run when it
+// is called.
 //
 // One name a line, so that tools and tests can read the list too:
 // KLAVOR_EMU_IMPORTS(X) expands to X(AppendMenuW) X(CreatePopupMenu) ...
@@ -15,6 +18,7 @@
     X(DefWindowProcW)         \
     X(DestroyMenu)            \
     X(DispatchMessageW)       \
+    X(ExitThread)             \
     X(FindWindowW)            \
     X(FreeLibrary)            \
     X(GetLastError)           \

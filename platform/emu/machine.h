@@ -28,6 +28,12 @@ namespace emu {
 
 class Machine;
 
+// Thrown by ExitThread on the program's only thread: the process ends
+// with this code, from however deep in its calls.
+struct ProgramExit {
+    std::uint32_t code;
+};
+
 // One trapped call, as its handler sees it.
 struct Call {
     Machine& m;
@@ -117,6 +123,7 @@ private:
     std::string Where(std::uint32_t addr) const;
     std::string LastCall() const;
 
+    static void OnImageCode(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
     static void OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
     static bool OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
                             void* self);
