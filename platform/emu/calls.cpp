@@ -31,19 +31,23 @@ GuestText Text(const Call& c, int arg) {
 // MSG on the guest: hwnd, message, wParam, lParam, time, pt.x, pt.y.
 constexpr std::uint32_t kMsgBytes = 28;
 
+std::uint32_t Word(const std::uint8_t* b) {
+    return static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16) | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
 const MSG* ReadMsg(const Call& c, int arg, MSG* out) {
     std::uint32_t at = c.U(arg);
     if (!at) return nullptr;
-    std::uint32_t w[7];
-    for (std::uint32_t i = 0; i < 7; ++i) w[i] = c.m.ReadWord(at + 4 * i, c, "the MSG");
+    std::uint8_t b[kMsgBytes];
+    c.m.Read(at, b, kMsgBytes, c, "the MSG");
     *out = MSG{};
-    out->hwnd = As<HWND>(w[0]);
-    out->message = w[1];
-    out->wParam = WParam(w[2]);
-    out->lParam = LParam(w[3]);
-    out->time = w[4];
-    out->pt.x = static_cast<LONG>(w[5]);
-    out->pt.y = static_cast<LONG>(w[6]);
+    out->hwnd = As<HWND>(Word(b));
+    out->message = Word(b + 4);
+    out->wParam = WParam(Word(b + 8));
+    out->lParam = LParam(Word(b + 12));
+    out->time = Word(b + 16);
+    out->pt.x = static_cast<LONG>(Word(b + 20));
+    out->pt.y = static_cast<LONG>(Word(b + 24));
     return out;
 }
 
@@ -55,7 +59,10 @@ void WriteMsg(const Call& c, std::uint32_t at, const MSG& m) {
                           m.time,
                           static_cast<std::uint32_t>(m.pt.x),
                           static_cast<std::uint32_t>(m.pt.y)};
-    for (std::uint32_t i = 0; i < 7; ++i) c.m.WriteWord(at + 4 * i, w[i], c, "the MSG");
+    std::uint8_t b[kMsgBytes];
+    for (int i = 0; i < 7; ++i)
+        for (int k = 0; k < 4; ++k) b[4 * i + k] = static_cast<std::uint8_t>(w[i] >> (8 * k));
+    c.m.Write(at, b, kMsgBytes, c, "the MSG");
 }
 
 // An in/out DWORD: the host call gets a pointer to a copy, or NULL.
