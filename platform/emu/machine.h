@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
