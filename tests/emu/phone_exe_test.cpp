@@ -12,12 +12,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "emu.h"
-#include "imports.h"
 
 namespace {
 
@@ -101,18 +99,8 @@ protected:
     const std::string road = std::string(KLAVOR_SOURCE_DIR) + "/examples/road-of-one-event.scenario";
 };
 
-TEST_F(PhoneExe, EveryImportIsACoredllCallTheLoaderServes) {
-    std::vector<std::string> served = emu::ServedImports();
-    std::set<std::string> servedSet(served.begin(), served.end());
-    ASSERT_FALSE(image.imports.empty());
-    for (const emu::Import& imp : image.imports) {
-        EXPECT_EQ(imp.dll, KLAVOR_EMU_IMPORT_DLL) << imp.Text();
-        EXPECT_FALSE(imp.name.empty()) << imp.Text() << ": by ordinal";
-        EXPECT_TRUE(servedSet.count(imp.name)) << imp.Text() << " is not served";
-    }
-}
-
-TEST_F(PhoneExe, ItCarriesTheIconGroupsTheTrayLoads) {
+// The icons LoadIconW finds on the emulated phone.
+TEST_F(PhoneExe, TheLoaderFindsTheIconGroupsTheTrayLoads) {
     EXPECT_EQ(image.iconGroups, (std::vector<int>{105, 10001, 10002, 10003, 10004}));
 }
 

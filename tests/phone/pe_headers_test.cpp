@@ -18,9 +18,7 @@
 
 #include "pe_image.h"
 
-#ifdef KLAVOR_HAVE_EMU_IMPORTS
 #include "imports.h"
-#endif
 
 namespace {
 
@@ -174,14 +172,10 @@ TEST_F(PhoneExe, ImportsOnlyFromCoredllAndOnlyByName) {
 // Every import must be one the emulated phone serves, or a scenario run on
 // the ARM binary would stop at the first call of it.
 TEST_F(PhoneExe, EveryImportIsServedByTheEmulatedPhone) {
-#ifdef KLAVOR_HAVE_EMU_IMPORTS
 #define KLAVOR_NAME(name) #name,
     const std::set<std::string> served = {KLAVOR_EMU_IMPORTS(KLAVOR_NAME)};
 #undef KLAVOR_NAME
     for (const std::string& name : ImportNames()) EXPECT_EQ(served.count(name), 1u) << name << " is not served";
-#else
-    GTEST_SKIP() << "SKIPPED: no emulated phone in this tree (platform/emu/imports.h)";
-#endif
 }
 
 TEST_F(PhoneExe, FitsTheSizeBudget) {
