@@ -3,7 +3,7 @@
 // repeated runs; prints both and their ratio. The timelines must be the
 // same, or the numbers would compare different work.
 //
-//   klavor_phone_bench EXE [SCENARIO...]
+//   klavor_emu_bench EXE [SCENARIO...]
 // Without scenarios: examples/demo.scenario and one hour of phone time.
 #include <algorithm>
 #include <chrono>
@@ -39,13 +39,13 @@ double MedianMs(const scenario::Scenario& s, const scenario::Program& program, s
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: klavor_phone_bench EXE [SCENARIO...]\n");
+        std::fprintf(stderr, "usage: klavor_emu_bench EXE [SCENARIO...]\n");
         return 2;
     }
     std::string error;
     auto image = emu::LoadPeImage(argv[1], &error);
     if (!image) {
-        std::fprintf(stderr, "klavor_phone_bench: %s\n", error.c_str());
+        std::fprintf(stderr, "klavor_emu_bench: %s\n", error.c_str());
         return 2;
     }
     std::vector<std::string> files(argv + 2, argv + argc);
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
         std::string name = file.substr(file.find_last_of('/') + 1);
         std::printf("%-40s %9.2f ms %9.2f ms %7.1fx\n", name.c_str(), host, emulated, emulated / host);
         if (hostLine != phoneLine) {
-            std::fprintf(stderr, "klavor_phone_bench: %s: the emulated run's timeline differs from the host's\n",
+            std::fprintf(stderr, "klavor_emu_bench: %s: the emulated run's timeline differs from the host's\n",
                          file.c_str());
             status = 1;
         }
