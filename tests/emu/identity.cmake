@@ -1,8 +1,9 @@
 # One identity check: a scenario on the host build and on the ARM klavor.exe
-# under the emulated phone must give the same timeline, byte for byte, and
-# the same exit status.
+# under the emulated phone must give the same timeline, byte for byte, the
+# same exit status and the same messages.
 #   cmake -D SIM=klavor-sim -D EXE=klavor.exe -D SCENARIO=file -D TRACE=ON|OFF
 #         -D OUT=dir -P identity.cmake
+cmake_minimum_required(VERSION 3.25)
 foreach(var SIM EXE SCENARIO TRACE OUT)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "identity.cmake needs -D ${var}=...")
@@ -29,11 +30,14 @@ file(MAKE_DIRECTORY "${OUT}")
 file(WRITE "${OUT}/${name}.host.txt" "${host}")
 file(WRITE "${OUT}/${name}.phone.txt" "${phone}")
 
-if(host_status EQUAL 2 OR NOT host_errors STREQUAL "")
-  message(FATAL_ERROR "the host run failed (status ${host_status}): ${host_errors}")
+if(host_status EQUAL 2)
+  message(FATAL_ERROR "the host run failed (status 2): ${host_errors}")
 endif()
-if(NOT phone_status STREQUAL host_status OR NOT phone_errors STREQUAL "")
-  message(FATAL_ERROR "exit status ${phone_status} on the phone, ${host_status} on the host\n${phone_errors}")
+# What klavor-sim says on standard error (remarks on the scenario) must be
+# the same too; a fault of the emulated program would show there.
+if(NOT phone_status STREQUAL host_status OR NOT phone_errors STREQUAL host_errors)
+  message(FATAL_ERROR "exit status ${phone_status} on the phone, ${host_status} on the host\n"
+                      "phone: ${phone_errors}\nhost: ${host_errors}")
 endif()
 if(NOT phone STREQUAL host)
   # Say where they part: the first line that differs.
@@ -41,15 +45,24 @@ if(NOT phone STREQUAL host)
   string(REPLACE ";" "\\;" phone_lines "${phone}")
   string(REPLACE "\n" ";" host_lines "${host_lines}")
   string(REPLACE "\n" ";" phone_lines "${phone_lines}")
-  list(LENGTH host_lines n)
+  list(LENGTH phone_lines phone_count)
   set(line 0)
+  # Both end in a newline, so a longer one differs from the other's last,
+  # empty, element.
   foreach(h IN LISTS host_lines)
-    list(GET phone_lines ${line} p)
+    set(p "(the phone's timeline has ended)")
+    if(line LESS phone_count)
+      list(GET phone_lines ${line} p)
+    endif()
     math(EXPR line "${line} + 1")
     if(NOT h STREQUAL p)
+      set(host_line "${h}")
+      set(phone_line "${p}")
       break()
     endif()
   endforeach()
+  string(REPLACE "\r" "\\r" h "${host_line}")
+  string(REPLACE "\r" "\\r" p "${phone_line}")
   message(FATAL_ERROR "the timelines differ first at line ${line}:\n  host:  ${h}\n  phone: ${p}\n"
                       "whole timelines: ${OUT}/${name}.host.txt and .phone.txt")
 endif()
