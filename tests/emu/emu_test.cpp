@@ -18,6 +18,12 @@ namespace {
 
 using tiny::Program;
 
+// A fresh phone that records the trace these tests read.
+void FreshPhone() {
+    sim::Reset();
+    sim::SetTracing(true);
+}
+
 emu::PeImage Parse(const std::vector<std::uint8_t>& file) {
     std::string error;
     auto image = emu::ParsePeImage(file, "tiny.exe", &error);
@@ -39,7 +45,7 @@ std::string FaultOf(const Program& p) {
 
 class EmuTest : public ::testing::Test {
 protected:
-    void SetUp() override { sim::Reset(); }
+    void SetUp() override { FreshPhone(); }
 };
 
 TEST_F(EmuTest, EntryGetsWinMainsArgumentsAndImportsReachThePhone) {
@@ -76,7 +82,7 @@ TEST_F(EmuTest, ImportsThePhoneDoesNotServeStopTheRunWhenCalled) {
         {"AYGSHELL.dll", "Sleep", 0, "AYGSHELL.dll!Sleep"},
     };
     for (const Case& c : cases) {
-        sim::Reset();
+        FreshPhone();
         Program p;
         int used = p.Import("COREDLL.dll", "GetSystemMetrics");
         int missing = p.Import(c.dll, c.name, c.ordinal);
@@ -160,7 +166,7 @@ TEST_F(EmuTest, AccessesOutsideWhatTheProgramMayTouchStopTheRun) {
         cases.push_back({"svc", p, "a software interrupt (svc) (exception 2) at pc 0x11004"});
     }
     for (Case& c : cases) {
-        sim::Reset();
+        FreshPhone();
         c.p.Op(tiny::kBxLr);
         std::string fault = FaultOf(c.p);
         EXPECT_EQ(fault.substr(0, fault.rfind(", ")), "tiny.exe: " + c.fault) << c.what;
@@ -196,7 +202,7 @@ TEST_F(EmuTest, BadPointersGivenToThePhoneStopTheRunBeforeTheCall) {
         {"RegOpenKeyExW", {{0, 0x80000002}, {1, 0}, {2, 0}, {3, 0}}, ""},
     };
     for (const Case& c : cases) {
-        sim::Reset();
+        FreshPhone();
         Program p;
         int imp = p.Import("COREDLL.dll", c.name);
         p.Op(tiny::kPushR4Lr);
@@ -251,7 +257,7 @@ TEST_F(EmuTest, TheEndOfARunUnwindsThroughHostFramesOnly) {
     sim::SetRunLimit(1000);
     EXPECT_THROW(RunTiny(p), sim::Halted);
     // The machine is gone with its run; the next program starts afresh.
-    sim::Reset();
+    FreshPhone();
     EXPECT_EQ(RunTiny(p), 9);
     EXPECT_EQ(sim::Now(), 5000u);
 }
