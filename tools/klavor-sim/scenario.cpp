@@ -590,7 +590,7 @@ std::string KeyName(unsigned vk) {
     return hex;
 }
 
-Outcome Run(const Scenario& s, bool trace) {
+Outcome Run(const Scenario& s, bool trace, const Program& program) {
     sim::Reset();
     sim::SetTracing(trace);
     NewProgramProcess();
@@ -629,11 +629,15 @@ Outcome Run(const Scenario& s, bool trace) {
     Outcome o;
     WCHAR noArguments[] = u"";
     try {
-        o.exitCode = WinMain(sim::ProgramInstance(), nullptr, noArguments, 5 /* SW_SHOW */);
+        o.exitCode = program ? program(sim::ProgramInstance(), noArguments, 5 /* SW_SHOW */)
+                             : WinMain(sim::ProgramInstance(), nullptr, noArguments, 5 /* SW_SHOW */);
         o.exited = true;
         sim::AddNote("Klavor exits with code " + std::to_string(o.exitCode));
     } catch (const sim::Halted&) {
         sim::AddNote("the scenario ends; Klavor is still running");
+    } catch (const std::exception& fault) {
+        o.fault = fault.what();
+        sim::AddNote("Klavor is stopped by a fault: " + o.fault);
     }
     o.timeline = Timeline(trace);
     return o;
