@@ -10,8 +10,10 @@ endif()
 function(klavor_program_settings target)
   set_target_properties(${target} PROPERTIES CXX_STANDARD 11 CXX_STANDARD_REQUIRED ON CXX_EXTENSIONS OFF)
   target_compile_options(${target} PRIVATE ${KLAVOR_WARNINGS} -fno-exceptions -fno-rtti)
-  if(NOT WIN32)
+  if(NOT WIN32 AND NOT KLAVOR_PHONE)
     # The simulated phone ends a run by unwinding out of a waiting call.
+    # (The phone build has no unwinder, and its assembly filter would
+    # reject the tables.)
     target_compile_options(${target} PRIVATE -funwind-tables)
   endif()
 endfunction()

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "config_text.h"
+#include "install_cab.h"
 #include "phone.h"  // UTF-8 to UTF-16
 
 namespace {
@@ -26,6 +27,22 @@ struct Outcome {
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Noise behind the headers of an ARM Windows CE program.
+std::string ArmExe(std::size_t n = 40000) {
+    std::string exe(n, '\0');
+    unsigned seed = 12345;
+    for (char& c : exe) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+    auto put = [&exe](std::size_t at, unsigned v, int width) {
+        for (int i = 0; i < width; ++i) exe[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    exe[0] = 'M', exe[1] = 'Z';
+    put(0x3C, 0x80, 4);
+    put(0x80, 0x00004550, 4);   // PE
+    put(0x84, 0x01C0, 2);       // ARM
+    put(0x80 + 92, 9, 2);       // Windows CE GUI
+    return exe;
 }
 
 class KlavorcfgTest : public ::testing::Test {
@@ -130,7 +147,9 @@ TEST_F(KlavorcfgTest, ShowOutputFedToRegGivesBackTheSameValue) {
 TEST_F(KlavorcfgTest, UsageMistakesExitTwo) {
     for (std::string args : {"", "frobnicate", "reg", "reg a b", "reg a -o", "reg a -o x -o y", "reg -x a",
                              "reg a -o ''", "show", "show a b", "show -o x a", "check", "check a b",
-                             "check --no-check a", "defaults extra"}) {
+                             "check --no-check a", "cab", "cab a", "cab a -o", "cab a b -o x",
+                             "cab --no-config a -o x", "cab a -o x --exe", "cab a -o x --exe e --exe f",
+                             "cab a -o ''", "defaults extra"}) {
         Outcome run = Klavorcfg(args);
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_EQ(run.out, "") << args;
@@ -220,8 +239,9 @@ TEST_F(KlavorcfgTest, OutputGoesWhereOWantsItWithoutLosingAFile) {
 
 TEST_F(KlavorcfgTest, StandardOutputThatCannotBeWrittenIsAFailure) {
     Write("my.klavor", "Red capture\n");
+    Write("my.exe", ArmExe());
     for (std::string args : {"defaults", "--help", "show my.klavor", "reg my.klavor", "reg my.klavor -o -",
-                             "check my.klavor"}) {
+                             "check my.klavor", "cab my.klavor --exe my.exe -o -"}) {
         Outcome run = Klavorcfg(args, "/dev/full");
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_EQ(run.err, "klavorcfg: standard output: No space left on device\n") << args;
@@ -303,6 +323,208 @@ TEST_F(KlavorcfgTest, WarningsAreSaidAndTheFileWritten) {
     EXPECT_EQ(fine.status, 0);
     EXPECT_EQ(fine.err, "");
     EXPECT_EQ(fine.out, "fine.klavor: no errors, no warnings\n");
+}
+
+// ---- Installation cabinets -----------------------------------------------------
+
+klavorcfg::Bytes AsBytes(const std::string& s) { return klavorcfg::Bytes(s.begin(), s.end()); }
+
+std::optional<klavorcfg::InstallCabinet> ReadCab(const fs::path& path) {
+    std::string error;
+    auto cab = klavorcfg::ReadInstallCabinet(AsBytes(ReadAll(path)), path.filename().string(), &error);
+    EXPECT_TRUE(cab) << error;
+    return cab;
+}
+
+const char kConfig[] = "Green capture single \"Green Btn\" double Win+D triple Enter\nRecord free\n";
+
+TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
+    Write("my.klavor", kConfig);
+    const std::string exe = ArmExe();
+    Write("klavor.exe", exe);
+    Outcome run = Klavorcfg("cab my.klavor --exe klavor.exe -o Klavor.cab");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Files(), (std::vector<std::string>{"Klavor.cab", "klavor.exe", "my.klavor"}));
+
+    // The value inside is byte for byte the one the .reg file carries.
+    Outcome reg = Klavorcfg("reg my.klavor");
+    std::string error;
+    std::optional<klavorcfg::Bytes> regValue = klavorcfg::ParseRegFile(reg.out, "my.reg", &error);
+    ASSERT_TRUE(regValue) << error;
+    std::optional<klavorcfg::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    ASSERT_TRUE(cab);
+    EXPECT_TRUE(cab->setup == klavorcfg::KlavorSetup(*regValue));
+    const klavorcfg::CeRegValue* value = klavorcfg::FindKlavorValue(cab->setup);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->data, *regValue);
+    ASSERT_EQ(cab->members.size(), 2u);
+    EXPECT_EQ(cab->members[1].data, AsBytes(exe));
+
+#ifdef CABEXTRACT_PATH
+    for (std::string options : {"-t", "-l", "-q -d out"}) {
+        std::string command = "cd '" + dir.string() + "' && '" CABEXTRACT_PATH "' " + options + " Klavor.cab >cabextract 2>&1";
+        int raw = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << options << ": " << ReadAll(dir / "cabextract");
+        if (options[1] != 'q') {
+            EXPECT_NE(ReadAll(dir / "cabextract").find("All done, no errors."), std::string::npos) << options;
+        }
+    }
+    EXPECT_EQ(ReadAll(dir / "out" / "KLAVOR.001"), exe);
+#endif
+
+    // show lists it, and its output is the configuration again.
+    Outcome shown = Klavorcfg("show Klavor.cab");
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("#   copy klavor.exe (KLAVOR.001, 40000 bytes) into \\Program Files\\Klavor (%CE1%\\Klavor)"),
+              std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("#   make the shortcut Klavor in \\Windows\\StartUp (%CE4%) to \\Program Files\\Klavor\\klavor.exe"),
+              std::string::npos) << shown.out;
+    Write("shown.klavor", shown.out);
+    EXPECT_EQ(Klavorcfg("reg shown.klavor").out, reg.out);
+    // A cabinet is a configuration input like the others.
+    EXPECT_EQ(Klavorcfg("reg Klavor.cab").out, reg.out);
+    EXPECT_EQ(Klavorcfg("check Klavor.cab").out, "Klavor.cab: no errors, no warnings\n");
+    // The same inputs make the same file; -o - writes it to standard output.
+    EXPECT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe -o again.cab").status, 0);
+    EXPECT_EQ(ReadAll(dir / "again.cab"), ReadAll(dir / "Klavor.cab"));
+    EXPECT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe -o -").out, ReadAll(dir / "Klavor.cab"));
+}
+
+TEST_F(KlavorcfgTest, CabWithoutConfigSetsNoValue) {
+    Write("klavor.exe", ArmExe(400));
+    Outcome run = Klavorcfg("cab --no-config --exe klavor.exe -o Klavor.cab");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::optional<klavorcfg::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    ASSERT_TRUE(cab);
+    EXPECT_TRUE(cab->setup == klavorcfg::KlavorSetup(std::nullopt));
+    EXPECT_TRUE(cab->setup.values.empty() && cab->setup.hives.empty());
+    Outcome shown = Klavorcfg("show Klavor.cab");
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_NE(shown.out.find("# It sets no klavorKeyTable value"), std::string::npos) << shown.out;
+    Outcome reg = Klavorcfg("reg Klavor.cab");
+    EXPECT_EQ(reg.status, 2);
+    EXPECT_EQ(reg.err, "Klavor.cab: the cabinet sets no klavorKeyTable value\n");
+}
+
+TEST_F(KlavorcfgTest, CabMakesNoCabinetFromARefusedConfigurationOrABadInput) {
+    Write("loop.klavor", "Calendar capture single 0xC2\nContacts capture single 0xC1\n");
+    Write("bad.klavor", "Red capture single Nothing\n");
+    Write("short.bin", std::string(127, '\0'));
+    Write("fine.klavor", kConfig);
+    Write("klavor.exe", ArmExe(400));
+    Write("empty.exe", "");
+    Write("Klavor.cab", "old");
+    const std::vector<std::string> before = Files();
+    struct Case {
+        std::string args, err;
+    };
+    const Case cases[] = {
+        {"loop.klavor --exe klavor.exe",
+         "loop.klavor:1: error: Calendar single sends App2, a press of Contacts (line 2); Contacts single sends App1, a "
+         "press of Calendar (line 1) again: from one press Klavor would send actions on its own forever, one every tick, "
+         "until it exits\nloop.klavor: no cabinet written (--no-check writes it anyway)\n"},
+        {"bad.klavor --exe klavor.exe", "bad.klavor:1: "},
+        {"short.bin --exe klavor.exe", "short.bin: the value is 127 bytes long; the program takes only 128\n"},
+        {"fine.klavor --exe missing.exe", "missing.exe: cannot open: No such file or directory\n"},
+        {"fine.klavor --exe empty.exe", "empty.exe: the file is empty\n"},
+        {"fine.klavor --exe .", ".: cannot read: Is a directory\n"},
+    };
+    for (const Case& c : cases) {
+        for (std::string out : {"Klavor.cab", "new.cab"}) {
+            Outcome run = Klavorcfg("cab " + c.args + " -o " + out);
+            EXPECT_EQ(run.status, 2) << c.args;
+            EXPECT_EQ(run.out, "") << c.args;
+            EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << c.args;
+        }
+    }
+    // Nor over its own inputs, a read-only file or a full disk.
+    Outcome run = Klavorcfg("cab fine.klavor --exe klavor.exe -o klavor.exe");
+    EXPECT_EQ(run.err, "klavorcfg: klavor.exe is the input file itself; give another output file\n");
+    fs::permissions(dir / "Klavor.cab", fs::perms::owner_read);
+    run = Klavorcfg("cab fine.klavor --exe klavor.exe -o Klavor.cab");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "klavorcfg: Klavor.cab: the file is read-only; it is left as it is\n");
+    run = Klavorcfg("cab fine.klavor --exe klavor.exe -o /dev/full");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "klavorcfg: /dev/full: cannot write: No space left on device\n");
+    EXPECT_EQ(ReadAll(dir / "Klavor.cab"), "old");
+    EXPECT_EQ(ReadAll(dir / "klavor.exe"), ArmExe(400));
+    EXPECT_EQ(Files(), before);
+
+    // For a user who means it.
+    fs::permissions(dir / "Klavor.cab", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Klavorcfg("cab loop.klavor --no-check --exe klavor.exe -o Klavor.cab").status, 0);
+    EXPECT_TRUE(ReadCab(dir / "Klavor.cab"));
+}
+
+TEST_F(KlavorcfgTest, CabSaysWhenTheExeIsNotForThePhones) {
+    Write("my.klavor", kConfig);
+    Write("desktop.exe", "MZ and nothing else, for sure not ARM Windows CE; padding padding padding");
+    Outcome run = Klavorcfg("cab my.klavor --exe desktop.exe -o Klavor.cab");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "desktop.exe: warning: not a Windows program (no PE header); the phones cannot run it\n");
+    Outcome shown = Klavorcfg("show Klavor.cab");
+    EXPECT_NE(shown.out.find("# warning: klavor.exe is not a Windows program (no PE header); the phones cannot run it\n"),
+              std::string::npos) << shown.out;
+}
+
+TEST_F(KlavorcfgTest, CabTakesThePhoneBuildBesideItsOwnBuildTree) {
+    // A copy of the tool where a preset's build puts it.
+    const fs::path tool = dir / "src/build/default/tools/klavorcfg/klavorcfg";
+    fs::create_directories(tool.parent_path());
+    fs::copy_file(KLAVORCFG_PATH, tool);
+    Write("my.klavor", kConfig);
+    const fs::path phoneExe = fs::weakly_canonical(dir) / "src/build/phone/klavor.exe";
+    auto run = [&] {
+        std::string command = "cd '" + dir.string() + "' && '" + tool.string() + "' cab my.klavor -o Klavor.cab >stdout 2>stderr";
+        int raw = std::system(command.c_str());
+        return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir / "stdout"), ReadAll(dir / "stderr")};
+    };
+    Outcome missing = run();
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "klavorcfg: no phone build of klavor.exe at " + phoneExe.string() +
+                               "; build it with `cmake --workflow --preset phone`, or give --exe EXE\n");
+    EXPECT_FALSE(fs::exists(dir / "Klavor.cab"));
+
+    fs::create_directories(phoneExe.parent_path());
+    std::ofstream(phoneExe, std::ios::binary) << ArmExe(2000);
+    Outcome found = run();
+    EXPECT_EQ(found.status, 0);
+    EXPECT_EQ(found.err, "klavorcfg: klavor.exe from " + phoneExe.string() + "\n");
+    std::optional<klavorcfg::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    ASSERT_TRUE(cab);
+    EXPECT_EQ(cab->members[1].data, AsBytes(ArmExe(2000)));
+}
+
+TEST_F(KlavorcfgTest, ShowRefusesBrokenCabinetsSayingWhatIsWrong) {
+    Write("my.klavor", kConfig);
+    Write("klavor.exe", ArmExe(1000));
+    ASSERT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe -o good.cab").status, 0);
+    const std::string good = ReadAll(dir / "good.cab");
+    Write("half.cab", good.substr(0, good.size() / 2));
+    Write("text.cab", "not a cabinet at all\n");
+    std::string noExe = good;
+    noExe.replace(noExe.find("KLAVOR.001"), 10, "KLAVOR.002");
+    Write("noexe.cab", noExe);
+    const struct {
+        const char* file;
+        std::string err;
+    } cases[] = {
+        {"half.cab", "half.cab: truncated: the header says the cabinet is " + std::to_string(good.size()) +
+                         " bytes, the file has " + std::to_string(good.size() / 2) + " bytes\n"},
+        {"text.cab", "text.cab: not a cabinet (it does not start with MSCF)\n"},
+        {"noexe.cab", "noexe.cab: KLAVOR.000 installs klavor.exe from member number 1, which the cabinet does not hold\n"},
+    };
+    for (const auto& c : cases) {
+        for (std::string command : {"show", "check", "reg"}) {
+            Outcome run = Klavorcfg(command + " " + c.file);
+            EXPECT_EQ(run.status, 2) << command << " " << c.file;
+            EXPECT_EQ(run.out, "") << command << " " << c.file;
+            EXPECT_EQ(run.err, c.err) << command << " " << c.file;
+        }
+    }
 }
 
 }  // namespace

@@ -232,6 +232,10 @@ BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 UINT WINAPI SetTimer(HWND hWnd, UINT nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetLastError(void);
+// Ends the calling thread; on the primary thread, the whole process with
+// that exit code. Only the phone build's entry point (app/ce_start.cpp)
+// calls it: elsewhere the host's start-up ends the process.
+void WINAPI ExitThread(DWORD dwExitCode);
 
 // Resources and system information.
 HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);

@@ -1,4 +1,4 @@
-# Configures and builds one desktop preset, as a test step:
+# Configures and builds one preset (desktop or phone), as a test step:
 #   cmake -D PRESET=mingw64 -P build_preset.cmake   (from the source folder)
 if(NOT PRESET)
   message(FATAL_ERROR "PRESET is not set")

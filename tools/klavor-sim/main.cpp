@@ -3,15 +3,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "files.h"
 #include "scenario.h"
+#ifdef KLAVOR_PHONE_EMU
+#include "emu.h"
+#endif
 
 namespace {
 
 const char kUsage[] =
-    "usage: klavor-sim [--trace] [--expect-exit N] SCENARIO\n"
+    "usage: klavor-sim [--trace] [--expect-exit N] [--phone EXE] SCENARIO\n"
     "\n"
     "Runs Klavor's WinMain on the simulated phone as SCENARIO says and prints\n"
     "the timeline: keys reaching the foreground application, the tray icon,\n"
@@ -19,12 +23,15 @@ const char kUsage[] =
     "\n"
     "  --trace          also print every API call, with arguments and result\n"
     "  --expect-exit N  exit 0 if the program ends with code N, else 1\n"
+    "  --phone EXE      run the ARM Windows CE executable EXE (build/phone/klavor.exe)\n"
+    "                   on an emulated XScale CPU instead of this build's WinMain\n"
     "\n"
     "Before it runs, what `klavorcfg check` says of the scenario's configuration\n"
     "goes to standard error (the scenario runs all the same).\n"
     "\n"
     "Exit status: the program's exit code; 3 if it was still running when the\n"
-    "scenario ended; 2 for a malformed or unreadable scenario, bad usage, or a\n"
+    "scenario ended; 4 if the emulated program was stopped by a fault; 2 for a\n"
+    "malformed or unreadable scenario, an unusable EXE, bad usage, or a\n"
     "timeline that could not be written.\n";
 
 int Usage(const char* problem) {
@@ -40,6 +47,7 @@ int main(int argc, char** argv) {
     bool expect = false;
     long expected = 0;
     const char* file = nullptr;
+    const char* phone = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--trace") == 0) {
             trace = true;
@@ -48,6 +56,8 @@ int main(int argc, char** argv) {
             expected = std::strtol(argv[++i], &end, 10);
             if (*end) return Usage("--expect-exit takes a number");
             expect = true;
+        } else if (std::strcmp(argv[i], "--phone") == 0 && i + 1 < argc) {
+            phone = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::string error;
             if (files::WriteStdout(kUsage, &error)) return 0;
@@ -67,15 +77,43 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto& scenarioToRun = std::get<scenario::Scenario>(loaded);
+    scenario::Program program;
+#ifdef KLAVOR_PHONE_EMU
+    std::optional<emu::PeImage> image;
+    if (phone) {
+        std::string error;
+        image = emu::LoadPeImage(phone, &error);
+        if (!image) {
+            std::fprintf(stderr, "klavor-sim: %s\n", error.c_str());
+            return 2;
+        }
+        program = [&image](HINSTANCE instance, LPWSTR commandLine, int show) {
+            // LoadIconW finds the icon groups this executable carries.
+            sim::SetProgramIcons(image->iconGroups);
+            return emu::RunProgram(*image, instance, commandLine, show);
+        };
+    }
+#else
+    if (phone) {
+        std::fprintf(stderr,
+                     "klavor-sim: --phone needs the emulated phone, which this build lacks: "
+                     "install Unicorn 2 (libunicorn-dev) and configure again\n");
+        return 2;
+    }
+#endif
     // What klavorcfg would say of the configuration; it still runs, so
     // that what it does can be watched.
     for (const std::string& finding : scenario::CheckConfiguration(scenarioToRun))
         std::fprintf(stderr, "%s\n", finding.c_str());
-    scenario::Outcome outcome = scenario::Run(scenarioToRun, trace);
+    scenario::Outcome outcome = scenario::Run(scenarioToRun, trace, program);
     std::string error;
     if (!files::WriteStdout(outcome.timeline, &error)) {
         std::fprintf(stderr, "klavor-sim: %s\n", error.c_str());
         return 2;
+    }
+    if (!outcome.fault.empty()) {
+        std::fprintf(stderr, "klavor-sim: %s\n", outcome.fault.c_str());
+        return 4;
     }
     if (expect) {
         bool ok = outcome.exited && outcome.exitCode == expected;

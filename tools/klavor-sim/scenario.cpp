@@ -592,7 +592,7 @@ std::string KeyName(unsigned vk) {
 
 namespace {
 
-Outcome RunProgram(const Scenario& s, bool trace, const std::function<void()>& started) {
+Outcome RunProgram(const Scenario& s, bool trace, const Program& program, const std::function<void()>& started) {
     sim::Reset();
     sim::SetTracing(trace);
     NewProgramProcess();
@@ -632,23 +632,29 @@ Outcome RunProgram(const Scenario& s, bool trace, const std::function<void()>& s
     Outcome o;
     WCHAR noArguments[] = u"";
     try {
-        o.exitCode = WinMain(sim::ProgramInstance(), nullptr, noArguments, 5 /* SW_SHOW */);
+        o.exitCode = program ? program(sim::ProgramInstance(), noArguments, 5 /* SW_SHOW */)
+                             : WinMain(sim::ProgramInstance(), nullptr, noArguments, 5 /* SW_SHOW */);
         o.exited = true;
         sim::AddNote("Klavor exits with code " + std::to_string(o.exitCode));
     } catch (const sim::Halted&) {
         sim::AddNote("the scenario ends; Klavor is still running");
+    } catch (const std::exception& fault) {
+        o.fault = fault.what();
+        sim::AddNote("Klavor is stopped by a fault: " + o.fault);
     }
     return o;
 }
 
 }  // namespace
 
-Outcome Run(const Scenario& s, bool trace) {
-    Outcome o = RunProgram(s, trace, nullptr);
+Outcome Run(const Scenario& s, bool trace, const Program& program) {
+    Outcome o = RunProgram(s, trace, program, nullptr);
     o.timeline = Timeline(trace);
     return o;
 }
 
-Outcome RunWatched(const Scenario& s, const std::function<void()>& started) { return RunProgram(s, false, started); }
+Outcome RunWatched(const Scenario& s, const std::function<void()>& started) {
+    return RunProgram(s, false, nullptr, started);
+}
 
 }  // namespace scenario

@@ -58,7 +58,14 @@ struct Outcome {
     bool exited = false;  // false: still running when the scenario ended
     int exitCode = 0;
     std::string timeline;
+    std::string fault;  // not empty: the program was stopped by a fault (on the emulated phone)
 };
+
+// What runs as the program: the host build's own WinMain unless given. It
+// gets WinMain's instance, command line and show state and returns the exit
+// code, or throws sim::Halted when the run ends first; any other exception
+// is a fault that stops the run.
+using Program = std::function<int(HINSTANCE instance, LPWSTR commandLine, int show)>;
 
 // The program's process-wide state as a new process starts with it, and
 // its image's icons on the phone. Every run, and every test, starts so.
@@ -69,8 +76,8 @@ void NewProgramProcess();
 // wrong length (the built-in table is then in force).
 std::vector<std::string> CheckConfiguration(const Scenario& s);
 
-// Runs the program's WinMain on a freshly reset phone.
-Outcome Run(const Scenario& s, bool trace = false);
+// Runs the program on a freshly reset phone.
+Outcome Run(const Scenario& s, bool trace = false, const Program& program = nullptr);
 
 // The same run, for a harness that watches the program as it goes, with no
 // timeline: `started` is called once the phone is set up and the scenario's

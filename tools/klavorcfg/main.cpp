@@ -1,5 +1,9 @@
 // klavorcfg: writes and reads the registry value Klavor takes its button
 // configuration from, and says what a configuration will do on the phone.
+#include <sys/stat.h>
+
+#include <cctype>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,6 +11,7 @@
 #include "config_check.h"
 #include "config_text.h"
 #include "files.h"
+#include "install_cab.h"
 #include "key_names.h"
 
 namespace {
@@ -15,8 +20,15 @@ const char kUsage[] =
     "usage: klavorcfg reg CONFIG [-o OUT] [--no-check]\n"
     "           write the .reg file for CONFIG to standard output, or to OUT (- is\n"
     "           standard output)\n"
+    "       klavorcfg cab CONFIG -o OUT [--exe EXE] [--no-check]\n"
+    "       klavorcfg cab --no-config -o OUT [--exe EXE]\n"
+    "           write the phone's installation cabinet (.cab): EXE (by default the\n"
+    "           phone build's, ../../../phone/klavor.exe from where klavorcfg is)\n"
+    "           into \\Program Files\\Klavor, a shortcut to it in \\Windows\\StartUp,\n"
+    "           and the value for CONFIG, or with --no-config no value\n"
     "       klavorcfg show FILE [--no-check]\n"
-    "           print the configuration a .reg, raw image or text file holds\n"
+    "           print the configuration a .reg, raw image or text file holds; for a\n"
+    "           .cab, first what its installer will do\n"
     "       klavorcfg check FILE\n"
     "           only say what FILE will do wrong on the phone\n"
     "       klavorcfg defaults\n"
@@ -25,9 +37,9 @@ const char kUsage[] =
     "\n"
     "CONFIG and FILE may be the readable text form (UTF-8, or UTF-16 with a byte\n"
     "order mark as Notepad saves it), a .reg file or a raw 128-byte image (.bin,\n"
-    "or any file holding a zero byte). In the text form each line sets one\n"
-    "button; buttons without a line keep their built-in entry. Start from the\n"
-    "output of `klavorcfg defaults`:\n"
+    "or any file holding a zero byte), or a cabinet (.cab) that sets the value.\n"
+    "In the text form each line sets one button; buttons without a line keep\n"
+    "their built-in entry. Start from the output of `klavorcfg defaults`:\n"
     "\n"
     "  Calendar  capture  key App1  single Win+App1  double \"Calendar*2\"  triple \"Calendar*3\"\n"
     "\n"
@@ -45,11 +57,11 @@ const char kUsage[] =
     "What a line leaves out stays as built in, but writing any action replaces\n"
     "all five: those not written send code 0.\n"
     "\n"
-    "reg and show first check what the configuration will do on the phone, as\n"
-    "check does. An error (FILE:LINE: error: ...) is a press after which Klavor\n"
-    "would send keys on its own forever: an action sends a key that another\n"
-    "captured button holds, and following those sends comes back round. Nothing\n"
-    "is written then. Warnings (FILE:LINE: warning: ...) are written but said: a\n"
+    "reg, cab and show first check what the configuration will do on the phone,\n"
+    "as check does. An error (FILE:LINE: error: ...) is a press after which\n"
+    "Klavor would send keys on its own forever: an action sends a key that\n"
+    "another captured button holds, and following those sends comes back round.\n"
+    "Nothing is written then. Warnings (FILE:LINE: warning: ...) are written but said: a\n"
     "send that presses another button, two buttons on one key, a mode or presses\n"
     "the program reads differently, code 0 on a captured button. --no-check\n"
     "skips the check and writes what is asked.\n"
@@ -84,24 +96,55 @@ std::string Help() {
     return out + keys::NameList(78);
 }
 
-struct Loaded {
-    klavorcfg::LoadedConfig config;
-    std::optional<klavorcfg::Table> table;  // none: not one table long
-};
-
-std::optional<Loaded> Load(const std::string& path) {
-    std::string error;
-    std::optional<klavorcfg::LoadedConfig> config = klavorcfg::LoadConfig(path, &error);
-    if (!config) {
-        Failed(error);
-        return std::nullopt;
-    }
-    return Loaded{*config, klavorcfg::DecodeValue(config->value)};
-}
-
 std::string WrongLength(const std::string& path, const klavorcfg::Bytes& value) {
     return path + ": the value is " + std::to_string(value.size()) + " bytes long; the program takes only " +
            std::to_string(KEY_TABLE_BYTES);
+}
+
+struct Loaded {
+    klavorcfg::LoadedConfig config;
+    std::optional<klavorcfg::Table> table;         // none: not one table long
+    std::optional<klavorcfg::InstallCabinet> cab;  // when the file is a cabinet
+};
+
+bool IsCabName(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".cab";
+}
+
+// A configuration file, or a cabinet that sets the value.
+std::optional<Loaded> Load(const std::string& path) {
+    std::string error;
+    std::optional<std::string> content = files::ReadInput(path, &error);
+    if (!content) return Failed(error), std::nullopt;
+    if (klavorcfg::LooksLikeCabinet(*content) || IsCabName(path)) {
+        std::optional<klavorcfg::InstallCabinet> cab =
+            klavorcfg::ReadInstallCabinet(klavorcfg::Bytes(content->begin(), content->end()), path, &error);
+        if (!cab) return Failed(error), std::nullopt;
+        Loaded loaded;
+        loaded.config.origin.file = path;
+        const klavorcfg::CeRegValue* value = klavorcfg::FindKlavorValue(cab->setup);
+        if (value) {
+            loaded.config.value = value->data;
+            loaded.table = klavorcfg::DecodeValue(value->data);
+        }
+        loaded.cab = std::move(cab);
+        return loaded;
+    }
+    std::optional<klavorcfg::LoadedConfig> config = klavorcfg::LoadConfig(path, &error);
+    if (!config) return Failed(error), std::nullopt;
+    return Loaded{*config, klavorcfg::DecodeValue(config->value), std::nullopt};
+}
+
+// The configuration a command writes somewhere else: one table long.
+bool HasTable(const Loaded& loaded, const std::string& path) {
+    if (loaded.table) return true;
+    if (loaded.cab && !klavorcfg::FindKlavorValue(loaded.cab->setup))
+        Failed(path + ": the cabinet sets no " + klavorcfg::RegistryValueName() + " value");
+    else
+        Failed(WrongLength(path, loaded.config.value));
+    return false;
 }
 
 // Says what the check finds; true if nothing stops the write.
@@ -120,12 +163,27 @@ struct Args {
     std::string out;
     bool haveOut = false;
     bool noCheck = false;
+    std::string exe;  // cab's
+    bool haveExe = false;
+    bool noConfig = false;
 };
 
 // Options and file names in any order; nullopt after saying what is wrong.
-std::optional<Args> ParseArgs(const std::vector<std::string>& args, bool takesOut, bool takesNoCheck) {
+std::optional<Args> ParseArgs(const std::vector<std::string>& args, bool takesOut, bool takesNoCheck,
+                              bool takesCab = false) {
     Args a;
     for (std::size_t i = 0; i < args.size(); ++i) {
+        if (takesCab && args[i] == "--exe") {
+            if (i + 1 >= args.size()) return UsageError("--exe needs a file name"), std::nullopt;
+            if (a.haveExe) return UsageError("more than one --exe"), std::nullopt;
+            a.exe = args[++i];
+            a.haveExe = true;
+            continue;
+        }
+        if (takesCab && args[i] == "--no-config") {
+            a.noConfig = true;
+            continue;
+        }
         if (takesOut && (args[i] == "-o" || args[i] == "--output")) {
             if (i + 1 >= args.size()) return UsageError(args[i] + " needs a file name (- for standard output)"), std::nullopt;
             if (a.haveOut) return UsageError("more than one output file"), std::nullopt;
@@ -156,12 +214,72 @@ int Reg(const std::vector<std::string>& argv) {
 
     std::optional<Loaded> loaded = Load(config);
     if (!loaded) return 2;
-    if (!loaded->table) return Failed(WrongLength(config, loaded->config.value));
+    if (!HasTable(*loaded, config)) return 2;
     if (!a->noCheck && !Check(*loaded)) return Failed(config + ": not written (--no-check writes it anyway)");
 
     std::string error;
     if (!files::WriteOutput(out, klavorcfg::FormatRegFile(loaded->config.value), &error))
         return Failed("klavorcfg: " + error);
+    return 0;
+}
+
+// Where the phone build puts klavor.exe, seen from the build tree this
+// program is in: build/default/tools/klavorcfg/klavorcfg gives
+// build/phone/klavor.exe.
+std::string DefaultExe() {
+    std::error_code ec;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return "";
+    return (self.parent_path() / "../../../phone/klavor.exe").lexically_normal().string();
+}
+
+// The members' date: klavor.exe's own, so that the same inputs make the
+// same cabinet.
+std::time_t Modified(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+}
+
+int Cab(const std::vector<std::string>& argv) {
+    std::optional<Args> a = ParseArgs(argv, true, true, true);
+    if (!a) return 2;
+    if (a->noConfig && !a->files.empty()) return UsageError("cab --no-config takes no CONFIG file");
+    if (!a->noConfig && a->files.empty()) return UsageError("cab needs a CONFIG file, or --no-config");
+    if (a->files.size() > 1) return UsageError("cab takes one CONFIG file");
+    if (!a->haveOut || a->out.empty()) return UsageError("cab needs -o OUT (- for standard output)");
+    const std::string& out = a->out;
+    std::string exe = a->haveExe ? a->exe : DefaultExe();
+    if (!a->haveExe && (exe.empty() || !std::filesystem::exists(exe)))
+        return Failed("klavorcfg: no phone build of klavor.exe at " + (exe.empty() ? std::string("../../../phone/") : exe) +
+                      "; build it with `cmake --workflow --preset phone`, or give --exe EXE");
+    std::vector<std::string> inputs = a->files;
+    inputs.push_back(exe);
+    for (const std::string& input : inputs)
+        if (out != "-" && files::SameFile(out, input))
+            return Failed("klavorcfg: " + out + " is the input file itself; give another output file");
+
+    std::string error;
+    std::optional<std::string> program = files::ReadInput(exe, &error);
+    if (!program) return Failed(error);
+    if (program->empty()) return Failed(exe + ": the file is empty");
+    klavorcfg::Bytes exeBytes(program->begin(), program->end());
+    if (!a->haveExe) std::cerr << "klavorcfg: klavor.exe from " << exe << "\n";
+    if (std::optional<std::string> problem = klavorcfg::ExeProblem(exeBytes))
+        std::cerr << exe << ": warning: " << *problem << "; the phones cannot run it\n";
+
+    std::optional<klavorcfg::Bytes> value;
+    if (!a->noConfig) {
+        const std::string& config = a->files[0];
+        std::optional<Loaded> loaded = Load(config);
+        if (!loaded) return 2;
+        if (!HasTable(*loaded, config)) return 2;
+        if (!a->noCheck && !Check(*loaded)) return Failed(config + ": no cabinet written (--no-check writes it anyway)");
+        value = loaded->config.value;
+    }
+
+    std::optional<klavorcfg::Bytes> cab = klavorcfg::BuildKlavorCabinet(exeBytes, value, Modified(exe), &error);
+    if (!cab) return Failed("klavorcfg: cannot make the cabinet: " + error);
+    if (!files::WriteOutput(out, std::string(cab->begin(), cab->end()), &error)) return Failed("klavorcfg: " + error);
     return 0;
 }
 
@@ -176,6 +294,7 @@ int Show(const std::vector<std::string>& argv) {
     // that is what show shows: nothing there to check.
     if (loaded->table && !a->noCheck && !Check(*loaded))
         return Failed(file + ": not shown (--no-check shows it anyway)");
+    if (loaded->cab) return Print(klavorcfg::DescribeInstallCabinet(*loaded->cab, file));
     return Print(klavorcfg::DescribeValue(loaded->config.value, file));
 }
 
@@ -186,7 +305,7 @@ int CheckCommand(const std::vector<std::string>& argv) {
     const std::string& file = a->files[0];
     std::optional<Loaded> loaded = Load(file);
     if (!loaded) return 2;
-    if (!loaded->table) return Failed(WrongLength(file, loaded->config.value));
+    if (!HasTable(*loaded, file)) return 2;
     int errors = 0, warnings = 0;
     bool ok = Check(*loaded, &errors, &warnings);
     auto count = [](int n, const char* what) {
@@ -205,6 +324,7 @@ int main(int argc, char** argv) {
     args.erase(args.begin());
     if (command == "--help" || command == "-h" || command == "help") return Print(Help());
     if (command == "reg") return Reg(args);
+    if (command == "cab") return Cab(args);
     if (command == "show") return Show(args);
     if (command == "check") return CheckCommand(args);
     if (command == "defaults") {

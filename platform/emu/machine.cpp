@@ -1,0 +1,458 @@
+#include "machine.h"
+
+#include "imports.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace emu {
+
+// Served imports, by coredll export name; calls.cpp. Empty if not served.
+std::function<std::uint32_t(const Call&)> ServeImport(const std::string& name);
+
+namespace {
+
+// The program's address space around its image (at its own base, below
+// these): the guest data, the trap page and the stack, apart from each
+// other so that running off one end of any of them meets unmapped memory.
+constexpr std::uint32_t kPage = 0x1000;
+constexpr std::uint32_t kDataBase = 0x60000000;
+constexpr std::uint32_t kDataSize = 0x10000;
+constexpr std::uint32_t kTrapBase = 0x60100000;
+constexpr std::uint32_t kTrapSlots = kPage / 4;
+constexpr std::uint32_t kSentinel = kTrapBase;  // slot 0: where calls from the host return to
+constexpr std::uint32_t kStackBase = 0x60200000;
+constexpr std::uint32_t kDefaultStack = 0x10000;  // Windows CE's usual reserve
+constexpr std::uint32_t kMaxStack = 0x01000000;
+constexpr std::uint32_t kTrapInstruction = 0xE12FFF1E;  // bx lr; never run, the hook stops first
+constexpr std::uint32_t kMaxText = 0x8000;            // characters in one string argument
+
+constexpr int kSavedRegs[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3, UC_ARM_REG_R4,
+                              UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,  UC_ARM_REG_R8, UC_ARM_REG_R9,
+                              UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
+                              UC_ARM_REG_PC,  UC_ARM_REG_CPSR};
+constexpr int kSavedCount = sizeof kSavedRegs / sizeof kSavedRegs[0];
+
+Machine* g_current = nullptr;
+
+std::string Hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+std::uint32_t PageUp(std::uint64_t v) { return static_cast<std::uint32_t>((v + kPage - 1) / kPage * kPage); }
+
+std::uint32_t Perms(const Section& s) {
+    std::uint32_t p = UC_PROT_NONE;
+    if (s.Readable()) p |= UC_PROT_READ;
+    if (s.Writable()) p |= UC_PROT_WRITE;
+    if (s.Executable()) p |= UC_PROT_EXEC;
+    return p;
+}
+
+bool SameDll(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// The host window procedures standing for the program's: slot N runs the
+// guest procedure registered in slot N.
+template <int N>
+LRESULT CALLBACK WindowThunk(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return Machine::Current().CallWindowProcedure(N, hwnd, msg, wParam, lParam);
+}
+constexpr WNDPROC kThunks[] = {WindowThunk<0>, WindowThunk<1>, WindowThunk<2>, WindowThunk<3>,
+                               WindowThunk<4>, WindowThunk<5>, WindowThunk<6>, WindowThunk<7>};
+
+const char* ExceptionName(std::uint32_t intno) {
+    switch (intno) {
+    case 1: return "undefined instruction";
+    case 2: return "software interrupt (svc)";
+    case 3: return "prefetch abort";
+    case 4: return "data abort";
+    case 7: return "breakpoint (bkpt)";
+    default: return "CPU exception";
+    }
+}
+
+}  // namespace
+
+// ---- Calls -----------------------------------------------------------------------
+
+std::uint32_t Call::U(int i) const {
+    static const int regs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3};
+    if (i < 4) return m.Reg(regs[i]);
+    std::uint32_t at = m.Reg(UC_ARM_REG_SP) + 4u * static_cast<std::uint32_t>(i - 4);
+    return m.ReadWord(at, *this, "argument " + std::to_string(i + 1) + " on the stack");
+}
+
+void Call::Fail(const std::string& what) const {
+    throw Fault(m.Path() + ": " + name + " called from " + Hex(returnTo - 4) + ": " + what);
+}
+
+LPCWSTR GuestText::get() const {
+    if (raw < 0x10000) return reinterpret_cast<LPCWSTR>(static_cast<std::uintptr_t>(raw));
+    return text.c_str();
+}
+
+// ---- The machine -------------------------------------------------------------------
+
+Machine& Machine::Current() {
+    if (!g_current) throw Fault("the emulated phone runs no program");
+    return *g_current;
+}
+
+Machine::Machine(const PeImage& image) : path_(image.path) {
+    if (g_current) throw Fault(path_ + ": the emulated phone runs one program at a time");
+    if (std::uint64_t{image.imageBase} + image.imageSize > kDataBase || image.imageBase < kPage)
+        throw Fault(path_ + ": the image at " + Hex(image.imageBase) + ", " + Hex(image.imageSize) +
+                    " bytes, does not fit below the phone's own memory at " + Hex(kDataBase));
+    if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc_) != UC_ERR_OK) throw Fault("Unicorn cannot open an ARM CPU");
+    try {
+        // The phones' CPU: an XScale (ARMv5TE). Instructions of later
+        // architectures are undefined on it, and so they stop the run here.
+        if (uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_PXA270) != UC_ERR_OK)
+            throw Fault("Unicorn has no PXA270 CPU model");
+
+        traps_.push_back(Trap{"the return to the phone", {}, nullptr});
+        std::vector<std::uint8_t> memory = image.memory;
+        for (const Import& imp : image.imports) {
+            Trap t{imp.Text(), {}, nullptr};
+            if (SameDll(imp.dll, KLAVOR_EMU_IMPORT_DLL) && !imp.name.empty()) t.serve = ServeImport(imp.name);
+            std::uint32_t addr = AddTrap(std::move(t));
+            if (imp.iatRva > image.imageSize - 4)
+                throw Fault(path_ + ": the import address of " + imp.Text() + " lies outside the image");
+            std::memcpy(memory.data() + imp.iatRva, &addr, 4);
+        }
+
+        MapRegion(image.imageBase, PageUp(image.headersSize), UC_PROT_READ, "the image's headers", memory.data());
+        for (const Section& s : image.sections)
+            MapRegion(image.imageBase + s.rva, PageUp(s.size), Perms(s), "the image's " + s.name + " section",
+                      memory.data() + s.rva);
+        MapRegion(kDataBase, kDataSize, UC_PROT_READ | UC_PROT_WRITE, "the guest data", nullptr);
+        std::vector<std::uint32_t> trapPage(kTrapSlots, kTrapInstruction);
+        MapRegion(kTrapBase, kPage, UC_PROT_READ | UC_PROT_EXEC, "the phone's call traps",
+                  reinterpret_cast<const std::uint8_t*>(trapPage.data()));
+        std::uint32_t stack = image.stackReserve ? PageUp(image.stackReserve) : kDefaultStack;
+        if (stack > kMaxStack) stack = kMaxStack;
+        MapRegion(kStackBase, stack, UC_PROT_READ | UC_PROT_WRITE, "the stack", nullptr);
+        stackTop_ = kStackBase + stack;
+
+        uc_hook h;
+        // A code hook over the image makes Unicorn keep pc exact at every
+        // instruction there, so that a bad access names its instruction and
+        // not just the start of its block. The program runs few instructions
+        // between calls; the cost does not show in the speed bench.
+        if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnImageCode), this, image.imageBase,
+                        image.imageBase + image.imageSize - 1) != UC_ERR_OK ||
+            uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnTrap), this, kTrapBase,
+                        kTrapBase + kPage - 1) != UC_ERR_OK ||
+            uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&OnBadAccess), this, 1, 0) !=
+                UC_ERR_OK ||
+            uc_hook_add(uc_, &h, UC_HOOK_INTR, reinterpret_cast<void*>(&OnInterrupt), this, 1, 0) != UC_ERR_OK)
+            throw Fault("Unicorn refused a hook");
+    } catch (...) {
+        uc_close(uc_);
+        throw;
+    }
+    g_current = this;
+}
+
+Machine::~Machine() {
+    uc_close(uc_);
+    g_current = nullptr;
+}
+
+std::uint32_t Machine::AddTrap(Trap trap) {
+    if (traps_.size() >= kTrapSlots) throw Fault(path_ + ": more imports than the phone's trap page holds");
+    traps_.push_back(std::move(trap));
+    return kTrapBase + 4u * static_cast<std::uint32_t>(traps_.size() - 1);
+}
+
+void Machine::MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
+                        const std::uint8_t* data) {
+    if (!size) return;
+    if (uc_mem_map(uc_, begin, size, perms) != UC_ERR_OK)
+        throw Fault(path_ + ": cannot map " + name + " at " + Hex(begin));
+    if (data && uc_mem_write(uc_, begin, data, size) != UC_ERR_OK)
+        throw Fault(path_ + ": cannot load " + name + " at " + Hex(begin));
+    regions_.push_back(Region{begin, begin + size, perms, name});
+}
+
+const Region* Machine::RegionOf(std::uint32_t addr) const {
+    for (const Region& r : regions_)
+        if (addr >= r.begin && addr < r.end) return &r;
+    return nullptr;
+}
+
+std::string Machine::Where(std::uint32_t addr) const {
+    if (const Region* r = RegionOf(addr)) return "in " + r->name;
+    if (addr < kStackBase && addr >= kStackBase - kPage * 16) return "just below the stack (the stack is full)";
+    return "outside the image, the stack and the guest data";
+}
+
+std::string Machine::LastCall() const {
+    if (lastCall_.empty()) return "before the program's first call of the phone";
+    return "after the program's last call of the phone, " + lastCall_ + " from " + Hex(lastCaller_ - 4);
+}
+
+void Machine::Check(std::uint32_t addr, std::uint32_t size, std::uint32_t perm, const Call& c,
+                    const std::string& what) const {
+    std::uint64_t at = addr, end = std::uint64_t{addr} + size;
+    const char* access = perm == UC_PROT_WRITE ? "write" : "read";
+    while (at < end) {
+        const Region* r = RegionOf(static_cast<std::uint32_t>(at));
+        if (!r)
+            c.Fail(what + ": " + std::to_string(size) + " bytes at " + Hex(addr) + " reach " + Hex(at) + ", " +
+                   Where(static_cast<std::uint32_t>(at)));
+        if (!(r->perms & perm))
+            c.Fail(what + ": the program passed " + Hex(addr) + ", in " + r->name + ", which it may not " + access);
+        at = r->end;
+    }
+}
+
+void Machine::Read(std::uint32_t addr, void* out, std::uint32_t size, const Call& c, const std::string& what) {
+    Check(addr, size, UC_PROT_READ, c, what);
+    if (size && uc_mem_read(uc_, addr, out, size) != UC_ERR_OK) c.Fail(what + ": cannot read " + Hex(addr));
+}
+
+void Machine::Write(std::uint32_t addr, const void* data, std::uint32_t size, const Call& c,
+                    const std::string& what) {
+    Check(addr, size, UC_PROT_WRITE, c, what);
+    if (size && uc_mem_write(uc_, addr, data, size) != UC_ERR_OK) c.Fail(what + ": cannot write " + Hex(addr));
+}
+
+std::uint32_t Machine::ReadWord(std::uint32_t addr, const Call& c, const std::string& what) {
+    std::uint8_t b[4];
+    Read(addr, b, 4, c, what);
+    return static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16) | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+void Machine::WriteWord(std::uint32_t addr, std::uint32_t v, const Call& c, const std::string& what) {
+    std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                         static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    Write(addr, b, 4, c, what);
+}
+
+GuestText Machine::Text(std::uint32_t addr, const Call& c, const std::string& what) {
+    GuestText t;
+    t.raw = addr;
+    if (addr < 0x10000) return t;  // NULL or an integer resource
+    for (std::uint32_t i = 0;; ++i) {
+        if (i == kMaxText) c.Fail(what + ": the string at " + Hex(addr) + " has no end");
+        std::uint8_t b[2];
+        Read(addr + 2 * i, b, 2, c, what);
+        auto ch = static_cast<char16_t>(b[0] | b[1] << 8);
+        if (!ch) return t;
+        t.text += ch;
+    }
+}
+
+std::uint32_t Machine::Allocate(const void* data, std::uint32_t size) {
+    std::uint32_t at = (dataUsed_ + 7) & ~7u;
+    if (at + size > kDataSize || at + size < at) throw Fault(path_ + ": the phone's guest data area is full");
+    dataUsed_ = at + size;
+    if (size && uc_mem_write(uc_, kDataBase + at, data, size) != UC_ERR_OK)
+        throw Fault(path_ + ": cannot write the guest data");
+    return kDataBase + at;
+}
+
+std::uint32_t Machine::Reg(int reg) const {
+    std::uint32_t v = 0;
+    uc_reg_read(uc_, reg, &v);
+    return v;
+}
+
+void Machine::SetReg(int reg, std::uint32_t v) { uc_reg_write(uc_, reg, &v); }
+
+std::uint32_t Machine::Handle(const void* h, const Call& c) const {
+    auto v = reinterpret_cast<std::uintptr_t>(h);
+    if (v > 0xFFFFFFFFu) c.Fail("the phone's handle " + Hex(v) + " does not fit the program's 32 bits");
+    return static_cast<std::uint32_t>(v);
+}
+
+WNDPROC Machine::WindowProcedure(std::uint32_t guest, const Call& c) {
+    if (!guest) return nullptr;
+    auto it = std::find(wndProcs_.begin(), wndProcs_.end(), guest);
+    if (it != wndProcs_.end()) return kThunks[it - wndProcs_.begin()];
+    if (wndProcs_.size() == sizeof kThunks / sizeof kThunks[0])
+        c.Fail("more window procedures than the emulated phone keeps (" + std::to_string(wndProcs_.size()) + ")");
+    wndProcs_.push_back(guest);
+    return kThunks[wndProcs_.size() - 1];
+}
+
+LRESULT Machine::CallWindowProcedure(int slot, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto h = reinterpret_cast<std::uintptr_t>(hwnd);
+    if (h > 0xFFFFFFFFu) throw Fault(path_ + ": the phone's window handle " + Hex(h) + " does not fit 32 bits");
+    // The guest's WPARAM and LPARAM are 32-bit words; LRESULT is a LONG.
+    std::uint32_t r = CallGuest(wndProcs_[static_cast<std::size_t>(slot)],
+                                {static_cast<std::uint32_t>(h), msg, static_cast<std::uint32_t>(wParam),
+                                 static_cast<std::uint32_t>(lParam)},
+                                "the window procedure");
+    return static_cast<LRESULT>(static_cast<std::int32_t>(r));
+}
+
+std::uint32_t Machine::HostFunctionTrap(const std::string& name, const void* fn,
+                                        std::function<std::uint32_t(const Call&)> serve) {
+    for (std::size_t i = 1; i < traps_.size(); ++i)
+        if (traps_[i].hostFunction == fn && traps_[i].name == name)
+            return kTrapBase + 4u * static_cast<std::uint32_t>(i);
+    return AddTrap(Trap{name, std::move(serve), fn});
+}
+
+// ---- Running guest code ---------------------------------------------------------
+
+std::uint32_t Machine::CallGuest(std::uint32_t address, std::initializer_list<std::uint32_t> args,
+                                 const char* what) {
+    if (address & 1) throw Fault(path_ + ": " + what + " at " + Hex(address) + " is Thumb code; the program is ARM code");
+    if (args.size() > 4) throw Fault("a call into the program with more than four arguments");
+    std::uint32_t saved[kSavedCount];
+    void* savedPtrs[kSavedCount];
+    for (int i = 0; i < kSavedCount; ++i) savedPtrs[i] = &saved[i];
+    uc_reg_read_batch(uc_, const_cast<int*>(kSavedRegs), savedPtrs, kSavedCount);
+
+    // Below the caller's stack pointer the stack is free: a call from inside
+    // a served call nests on the same stack, as on the phone.
+    std::uint32_t sp = (depth_ == 0 ? stackTop_ : saved[13]) & ~7u;
+    static const int argRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3};
+    int n = 0;
+    for (std::uint32_t a : args) SetReg(argRegs[n++], a);
+    SetReg(UC_ARM_REG_SP, sp);
+    SetReg(UC_ARM_REG_LR, kSentinel);
+
+    struct Depth {
+        int& d;
+        explicit Depth(int& depth) : d(depth) { ++d; }
+        ~Depth() { --d; }
+    } depth(depth_);
+    Run(address);
+    std::uint32_t result = Reg(UC_ARM_REG_R0);
+    uc_reg_write_batch(uc_, const_cast<int*>(kSavedRegs), savedPtrs, kSavedCount);
+    return result;
+}
+
+void Machine::Run(std::uint32_t pc) {
+    for (;;) {
+        stop_ = Stop::None;
+        badType_.reset();
+        uc_err err = uc_emu_start(uc_, pc, kSentinel, 0, 0);
+        if (err != UC_ERR_OK) FailRun(err);
+        if (stop_ == Stop::Exception) FailRun(UC_ERR_EXCEPTION);
+        if (stop_ == Stop::Trap) {
+            pc = Serve(stopTrap_);
+            continue;
+        }
+        if (Reg(UC_ARM_REG_PC) == kSentinel) return;
+        throw Fault(path_ + ": the emulator stopped at " + Hex(Reg(UC_ARM_REG_PC)) + " for no reason it gave");
+    }
+}
+
+std::uint32_t Machine::Serve(std::uint32_t trap) {
+    // Copied: serving may add traps (GetProcAddressW) and so move the table.
+    std::string name = traps_[trap].name;
+    auto serve = traps_[trap].serve;
+    std::uint32_t lr = Reg(UC_ARM_REG_LR);
+    Call c{*this, name, lr};
+    lastCall_ = name;
+    lastCaller_ = lr;
+    if (!serve) c.Fail("the emulated phone does not provide this import");
+    SetReg(UC_ARM_REG_R0, serve(c));
+    if (lr & 1) c.Fail("it returns to Thumb code at " + Hex(lr) + "; the program is ARM code");
+    return lr;
+}
+
+void Machine::FailRun(uc_err err) {
+    std::string what;
+    std::uint32_t pc = Reg(UC_ARM_REG_PC);
+    if (badType_) {
+        std::string size = std::to_string(badSize_) + " bytes";
+        std::uint32_t at = static_cast<std::uint32_t>(badAddress_);
+        pc = badPc_;
+        switch (*badType_) {
+        case UC_MEM_READ_UNMAPPED: what = "a read of " + size + " at " + Hex(at) + ", " + Where(at); break;
+        case UC_MEM_WRITE_UNMAPPED: what = "a write of " + size + " at " + Hex(at) + ", " + Where(at); break;
+        case UC_MEM_FETCH_UNMAPPED: what = "a jump to " + Hex(at) + ", " + Where(at); break;
+        case UC_MEM_WRITE_PROT: what = "a write of " + size + " at " + Hex(at) + " " + Where(at) + ", which is read-only"; break;
+        case UC_MEM_READ_PROT: what = "a read of " + size + " at " + Hex(at) + " " + Where(at) + ", which is not readable"; break;
+        case UC_MEM_FETCH_PROT: what = "code run at " + Hex(at) + " " + Where(at) + ", which is not code"; break;
+        default: what = "a bad access at " + Hex(at); break;
+        }
+    } else if (err == UC_ERR_INSN_INVALID) {
+        std::uint32_t word = 0;
+        uc_mem_read(uc_, pc, &word, 4);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%08X", word);
+        what = std::string("an undefined instruction (") + buf +
+               ") for the phones' CPU (XScale PXA270, ARMv5TE)";
+    } else if (err == UC_ERR_EXCEPTION && stop_ == Stop::Exception) {
+        pc = interruptPc_;
+        what = std::string("a ") + ExceptionName(interrupt_) + " (exception " + std::to_string(interrupt_) + ")";
+    } else {
+        what = std::string("the emulator failed: ") + uc_strerror(err);
+    }
+    throw Fault(path_ + ": " + what + " at pc " + Hex(pc) + ", " + LastCall());
+}
+
+void Machine::OnImageCode(uc_engine*, std::uint64_t, std::uint32_t, void*) {}
+
+void Machine::OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t, void* self) {
+    auto* m = static_cast<Machine*>(self);
+    auto slot = static_cast<std::uint32_t>((address - kTrapBase) / 4);
+    if (slot != 0) {
+        m->stop_ = Stop::Trap;
+        m->stopTrap_ = slot;
+    }
+    uc_emu_stop(uc);
+}
+
+bool Machine::OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
+                          void* self) {
+    auto* m = static_cast<Machine*>(self);
+    m->badType_ = type;
+    m->badAddress_ = address;
+    m->badSize_ = size;
+    uc_reg_read(uc, UC_ARM_REG_PC, &m->badPc_);
+    return false;  // not handled: the run stops
+}
+
+void Machine::OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self) {
+    auto* m = static_cast<Machine*>(self);
+    m->stop_ = Stop::Exception;
+    m->interrupt_ = intno;
+    uc_reg_read(uc, UC_ARM_REG_PC, &m->interruptPc_);
+    uc_emu_stop(uc);
+}
+
+// ---- Starting a program --------------------------------------------------------------
+
+int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& commandLine, int show) {
+    Machine m(image);
+    auto inst = reinterpret_cast<std::uintptr_t>(instance);
+    if (inst > 0xFFFFFFFFu) throw Fault(image.path + ": the phone's instance handle does not fit 32 bits");
+    std::u16string line = commandLine + u'\0';
+    std::uint32_t cmd = m.Allocate(line.data(), static_cast<std::uint32_t>(line.size() * 2));
+    std::uint32_t code;
+    try {
+        // The entry may return the exit code or end the thread with it.
+        code = m.CallGuest(image.imageBase + image.entryRva,
+                           {static_cast<std::uint32_t>(inst), 0, cmd, static_cast<std::uint32_t>(show)},
+                           "the entry point");
+    } catch (const ProgramExit& exit) {
+        code = exit.code;
+    }
+    return static_cast<int>(code);
+}
+
+std::vector<std::string> ServedImports() {
+#define KLAVOR_EMU_NAME(name) #name,
+    return {KLAVOR_EMU_IMPORTS(KLAVOR_EMU_NAME)};
+#undef KLAVOR_EMU_NAME
+}
+
+}  // namespace emu

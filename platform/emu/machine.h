@@ -1,0 +1,157 @@
+// The emulated ARM CPU with the program's address space, and the way calls
+// cross between guest code and host code.
+//
+// Guest code runs only inside Machine::Run. Every import points at its own
+// trap address; the code hook on the trap page only notes which trap was
+// hit and stops the emulator. The host then serves the call outside
+// uc_emu_start and resumes the guest at its return address. A call from the
+// host into guest code (WinMain, the window procedure) starts the emulator
+// again with lr at a sentinel address, so calls nest in host frames only and
+// a C++ exception (sim::Halted, Fault) never crosses Unicorn's frames.
+#ifndef KLAVOR_EMU_MACHINE_H
+#define KLAVOR_EMU_MACHINE_H
+
+#include <windows.h>
+#include <unicorn/unicorn.h>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emu.h"
+
+namespace emu {
+
+class Machine;
+
+// Thrown by ExitThread on the program's only thread: the process ends
+// with this code, from however deep in its calls.
+struct ProgramExit {
+    std::uint32_t code;
+};
+
+// One trapped call, as its handler sees it.
+struct Call {
+    Machine& m;
+    const std::string& name;  // what the trap stands for, e.g. "COREDLL.dll!GetMessageW"
+    std::uint32_t returnTo;   // the caller's lr
+
+    std::uint32_t U(int i) const;  // argument word i: r0-r3, then the stack
+    std::int32_t I(int i) const { return static_cast<std::int32_t>(U(i)); }
+    [[noreturn]] void Fail(const std::string& what) const;
+};
+
+// A string argument as the host call takes it: NULL, an integer resource
+// (below 0x10000) passed as it is, or the UTF-16 text copied from guest memory.
+struct GuestText {
+    std::uint32_t raw = 0;
+    std::u16string text;
+    LPCWSTR get() const;
+};
+
+// Guest memory: the image's sections, the stack, the guest data area and
+// the trap page, each with the access the program has to it.
+struct Region {
+    std::uint32_t begin, end;
+    std::uint32_t perms;  // UC_PROT_*
+    std::string name;
+};
+
+class Machine {
+public:
+    explicit Machine(const PeImage& image);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    static Machine& Current();  // the machine whose program is running
+
+    // Runs guest code at address with up to four word arguments until it
+    // returns; the result is r0. Registers are as they were afterwards.
+    std::uint32_t CallGuest(std::uint32_t address, std::initializer_list<std::uint32_t> args, const char* what);
+
+    // Guest memory as the program may use it: a read needs read access, a
+    // write needs write access, else the call fails naming what it was for.
+    void Read(std::uint32_t addr, void* out, std::uint32_t size, const Call& c, const std::string& what);
+    void Write(std::uint32_t addr, const void* data, std::uint32_t size, const Call& c, const std::string& what);
+    // Fails unless the program may access all of [addr, addr + size) so
+    // (perm: UC_PROT_READ or UC_PROT_WRITE).
+    void Check(std::uint32_t addr, std::uint32_t size, std::uint32_t perm, const Call& c,
+               const std::string& what) const;
+    std::uint32_t ReadWord(std::uint32_t addr, const Call& c, const std::string& what);
+    void WriteWord(std::uint32_t addr, std::uint32_t v, const Call& c, const std::string& what);
+    GuestText Text(std::uint32_t addr, const Call& c, const std::string& what);
+    // Bytes in the guest data area, for what the phone hands the program.
+    std::uint32_t Allocate(const void* data, std::uint32_t size);
+
+    std::uint32_t Reg(int reg) const;
+    void SetReg(int reg, std::uint32_t v);
+
+    // A host value the program gets as a 32-bit word (a handle).
+    std::uint32_t Handle(const void* h, const Call& c) const;
+
+    // The window procedure at a guest address, as a host WNDPROC.
+    WNDPROC WindowProcedure(std::uint32_t guest, const Call& c);
+    LRESULT CallWindowProcedure(int slot, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    // A trap address for a host function the phone handed out (the result
+    // of GetProcAddressW), served by serve.
+    std::uint32_t HostFunctionTrap(const std::string& name, const void* fn,
+                                   std::function<std::uint32_t(const Call&)> serve);
+
+    const std::string& Path() const { return path_; }
+
+private:
+    struct Trap {
+        std::string name;
+        std::function<std::uint32_t(const Call&)> serve;  // empty: not served
+        const void* hostFunction = nullptr;
+    };
+    enum class Stop { None, Trap, Exception };
+
+    std::uint32_t AddTrap(Trap trap);
+    void MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
+                   const std::uint8_t* data);
+    const Region* RegionOf(std::uint32_t addr) const;
+    void Run(std::uint32_t pc);
+    std::uint32_t Serve(std::uint32_t trap);
+    [[noreturn]] void FailRun(uc_err err);
+    std::string Where(std::uint32_t addr) const;
+    std::string LastCall() const;
+
+    static void OnImageCode(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static bool OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
+                            void* self);
+    static void OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self);
+
+    std::string path_;
+    uc_engine* uc_ = nullptr;
+    std::vector<Region> regions_;
+    std::vector<Trap> traps_;  // index = (address - kTrapBase) / 4
+    std::uint32_t dataUsed_ = 0;
+    std::uint32_t stackTop_ = 0;
+    std::vector<std::uint32_t> wndProcs_;  // guest address by thunk slot
+    int depth_ = 0;
+
+    // Set by the hooks, read once the emulator has stopped.
+    Stop stop_ = Stop::None;
+    std::uint32_t stopTrap_ = 0;
+    std::uint32_t interrupt_ = 0;
+    std::uint32_t interruptPc_ = 0;
+    std::optional<uc_mem_type> badType_;
+    std::uint64_t badAddress_ = 0;
+    int badSize_ = 0;
+    std::uint32_t badPc_ = 0;
+
+    // The program's last call of the phone, for messages about what came after.
+    std::string lastCall_;
+    std::uint32_t lastCaller_ = 0;
+};
+
+}  // namespace emu
+
+#endif
