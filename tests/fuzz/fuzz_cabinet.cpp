@@ -1,0 +1,44 @@
+// A cabinet file: any bytes. A refusal names the file; the members of one
+// that reads, written again as klavorcfg writes cabinets and read back, are
+// the same names and bytes; one that reads as an installation is described
+// as show describes it.
+#include "cabinet.h"
+#include "fuzz_check.h"
+#include "install_cab.h"
+
+namespace {
+const std::string kFile = "fuzz.cab";
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const klavorcfg::Bytes content(data, data + size);
+    (void)klavorcfg::LooksLikeCabinet(std::string(content.begin(), content.end()));
+
+    std::string error;
+    std::optional<std::vector<klavorcfg::CabMember>> members = klavorcfg::ReadCabinet(content, kFile, &error);
+    if (!members) {
+        FUZZ_CHECK(fuzz::NamesFile(error, kFile), "a refusal must name the file: " + error);
+    } else {
+        std::optional<klavorcfg::Bytes> written = klavorcfg::WriteCabinet(*members, 1700000000, &error);
+        if (written) {
+            std::optional<std::vector<klavorcfg::CabMember>> again = klavorcfg::ReadCabinet(*written, kFile, &error);
+            FUZZ_CHECK(again, "what klavorcfg writes must read back: " + error);
+            FUZZ_CHECK(again->size() == members->size(), "write, read: another number of members");
+            for (std::size_t i = 0; i < members->size(); ++i) {
+                FUZZ_CHECK((*again)[i].name == (*members)[i].name, "write, read: member " + std::to_string(i) + " renamed");
+                FUZZ_CHECK((*again)[i].data == (*members)[i].data, "write, read: member " + (*members)[i].name + " changed");
+            }
+        }
+    }
+
+    std::optional<klavorcfg::InstallCabinet> cab = klavorcfg::ReadInstallCabinet(content, kFile, &error);
+    if (!cab) {
+        FUZZ_CHECK(fuzz::NamesFile(error, kFile), "a refusal must name the file: " + error);
+        return 0;
+    }
+    FUZZ_CHECK(members, "a cabinet that reads as an installation must read as a cabinet");
+    for (const auto& f : cab->setup.files) (void)klavorcfg::FindMember(*cab, f.id);
+    (void)klavorcfg::FindKlavorValue(cab->setup);
+    (void)klavorcfg::DescribeInstallCabinet(*cab, kFile);
+    return 0;
+}
