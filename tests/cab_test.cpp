@@ -346,6 +346,16 @@ TEST_F(CabinetTest, MembersKeepTheirOrderAndSpanDataBlocks) {
         EXPECT_EQ((*back)[i].data, members[i].data);
     }
     EXPECT_EQ(GetU16(*cab, 36 + 6), 0u);  // compression: none
+
+    // Only empty members: a folder with no data blocks, as cabextract takes it.
+    cab = WriteCabinet({{"E.000", {}}, {"F.001", {}}}, 0, &error);
+    ASSERT_TRUE(cab) << error;
+    EXPECT_EQ(GetU16(*cab, 36 + 4), 0u);  // data blocks
+    back = ReadCabinet(*cab, "x.cab", &error);
+    ASSERT_TRUE(back) << error;
+    ASSERT_EQ(back->size(), 2u);
+    EXPECT_EQ((*back)[1].name, "F.001");
+    EXPECT_TRUE((*back)[1].data.empty());
 }
 
 #ifdef CABEXTRACT_PATH

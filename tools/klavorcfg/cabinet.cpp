@@ -147,7 +147,8 @@ std::vector<FileEntry> CheckStructure(const Bytes& content) {
         if (folder.dataAt < at)
             throw Fail{where + "'s data offset " + std::to_string(folder.dataAt) + " lies inside the cabinet's tables (which end at " +
                        std::to_string(at) + ")"};
-        if (folder.blocks == 0) throw Fail{where + " has no data blocks"};
+        // A folder of empty files has no data blocks at all; the files'
+        // check below refuses anything else in one.
         std::size_t block = folder.dataAt;
         std::uint64_t stream = 0;
         for (std::size_t b = 0; b < folder.blocks; ++b) {
