@@ -1,6 +1,7 @@
 // Cabinet files through libgcab, with a bounds-checked look at the
 // structure first.
 #include "cabinet.h"
+#include "little_endian.h"
 
 #include <libgcab.h>
 
@@ -53,12 +54,11 @@ public:
     }
     std::uint16_t U16(std::size_t at, const std::string& what) const {
         Need(at, 2, what);
-        return static_cast<std::uint16_t>(d_[at] | (d_[at + 1] << 8));
+        return LoadLe16(d_.data() + at);
     }
     std::uint32_t U32(std::size_t at, const std::string& what) const {
         Need(at, 4, what);
-        return static_cast<std::uint32_t>(d_[at]) | (static_cast<std::uint32_t>(d_[at + 1]) << 8) |
-               (static_cast<std::uint32_t>(d_[at + 2]) << 16) | (static_cast<std::uint32_t>(d_[at + 3]) << 24);
+        return LoadLe32(d_.data() + at);
     }
     const std::uint8_t* At(std::size_t at) const { return d_.data() + at; }
 

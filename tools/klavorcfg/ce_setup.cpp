@@ -1,5 +1,6 @@
 // The .000 control file of a Windows CE installation cabinet.
 #include "ce_setup.h"
+#include "little_endian.h"
 
 #include <algorithm>
 #include <cctype>
@@ -115,12 +116,11 @@ public:
     }
     std::uint16_t U16(std::size_t at, const std::string& what) const {
         Need(at, 2, what);
-        return static_cast<std::uint16_t>(d_[at] | (d_[at + 1] << 8));
+        return LoadLe16(d_.data() + at);
     }
     std::uint32_t U32(std::size_t at, const std::string& what) const {
         Need(at, 4, what);
-        return static_cast<std::uint32_t>(d_[at]) | (static_cast<std::uint32_t>(d_[at + 1]) << 8) |
-               (static_cast<std::uint32_t>(d_[at + 2]) << 16) | (static_cast<std::uint32_t>(d_[at + 3]) << 24);
+        return LoadLe32(d_.data() + at);
     }
     // A NUL-terminated string filling exactly n bytes.
     std::string Text(std::size_t at, std::size_t n, const std::string& what) const {

@@ -1,5 +1,6 @@
 // Klavor's installation cabinet, and reading installation cabinets back.
 #include "install_cab.h"
+#include "little_endian.h"
 
 #include <algorithm>
 #include <cctype>
@@ -160,7 +161,7 @@ std::string ValueText(const CeRegValue& v) {
         break;
     }
     case kCeRegDword: {
-        std::uint32_t n = d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
+        std::uint32_t n = LoadLe32(d.data());
         char buf[32];
         std::snprintf(buf, sizeof buf, "dword 0x%08X", static_cast<unsigned>(n));
         out += buf;
@@ -175,11 +176,6 @@ std::string ValueText(const CeRegValue& v) {
     return out;
 }
 
-std::uint32_t Le(const Bytes& b, std::size_t at, int width) {
-    std::uint32_t v = 0;
-    for (int i = width - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
-    return v;
-}
 
 std::string MachineName(std::uint32_t machine) {
     switch (machine) {
@@ -198,12 +194,12 @@ std::string MachineName(std::uint32_t machine) {
 std::optional<std::string> ExeProblem(const Bytes& exe) {
     constexpr std::uint32_t kArm = 0x01C0, kThumb = 0x01C2, kCeGui = 9;
     if (exe.size() < 0x40 || exe[0] != 'M' || exe[1] != 'Z') return std::string("not a Windows program (no MZ header)");
-    std::uint32_t pe = Le(exe, 0x3C, 4);
+    std::uint32_t pe = LoadLe32(exe.data() + 0x3C);
     // The optional header's subsystem word is at the same place in PE32 and PE32+.
     const std::uint32_t subsystemAt = 24 + 68;
-    if (pe > exe.size() || exe.size() - pe < subsystemAt + 2 || Le(exe, pe, 4) != 0x00004550)  // "PE\0\0"
+    if (pe > exe.size() || exe.size() - pe < subsystemAt + 2 || LoadLe32(exe.data() + pe) != 0x00004550)  // "PE\0\0"
         return std::string("not a Windows program (no PE header)");
-    std::uint32_t machine = Le(exe, pe + 4, 2), subsystem = Le(exe, pe + subsystemAt, 2);
+    std::uint32_t machine = LoadLe16(exe.data() + pe + 4), subsystem = LoadLe16(exe.data() + pe + subsystemAt);
     if (machine != kArm && machine != kThumb) return "a program for " + MachineName(machine) + ", not ARM";
     if (subsystem != kCeGui)
         return "an ARM program, but not for Windows CE (subsystem " + std::to_string(subsystem) + ", not 9)";
