@@ -163,13 +163,18 @@ LRESULT CALLBACK BoxOnUser(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
-TEST_F(PhoneTest, NestedMessageBoxesCloseOneAtATimeInnermostFirst) {
+// A window whose WM_USER opens message box number wParam, with g_boxes cleared.
+HWND BoxWindow() {
     g_boxes.clear();
     WNDCLASSW wc{};
     wc.lpfnWndProc = BoxOnUser;
     wc.lpszClassName = u"Boxes";
-    ASSERT_NE(RegisterClassW(&wc), 0);
-    HWND w = CreateWindowExW(0, u"Boxes", u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (!RegisterClassW(&wc)) return nullptr;
+    return CreateWindowExW(0, u"Boxes", u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+}
+
+TEST_F(PhoneTest, NestedMessageBoxesCloseOneAtATimeInnermostFirst) {
+    HWND w = BoxWindow();
     ASSERT_NE(w, nullptr);
     std::vector<std::size_t> depth;
     sim::At(100, [&] { PostMessageW(w, WM_USER, 1, 0); });
@@ -190,12 +195,8 @@ TEST_F(PhoneTest, NestedMessageBoxesCloseOneAtATimeInnermostFirst) {
 }
 
 TEST_F(PhoneTest, DriverActsOnlyOnTheInnermostLoop) {
-    g_boxes.clear();
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = BoxOnUser;
-    wc.lpszClassName = u"Boxes";
-    ASSERT_NE(RegisterClassW(&wc), 0);
-    HWND w = CreateWindowExW(0, u"Boxes", u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HWND w = BoxWindow();
+    ASSERT_NE(w, nullptr);
     HMENU menu = CreatePopupMenu();
     AppendMenuW(menu, MF_STRING, 7, u"Seven");
     int chosen = -1;
