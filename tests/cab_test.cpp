@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace klavorcfg;
+using namespace config;
 namespace fs = std::filesystem;
 
 // Little-endian bytes laid out by hand, for the expected files.

@@ -8,18 +8,18 @@
 
 namespace {
 
-using klavorcfg::Finding;
-using klavorcfg::Table;
+using config::Finding;
+using config::Table;
 using Lines = std::vector<std::string>;
 
 const std::string kFile = "my.klavor";
 
 std::vector<Finding> Findings(const std::string& text) {
-    klavorcfg::Origin origin;
+    config::Origin origin;
     std::string error;
-    std::optional<Table> table = klavorcfg::ParseConfigText(text, kFile, &error, &origin);
+    std::optional<Table> table = config::ParseConfigText(text, kFile, &error, &origin);
     EXPECT_TRUE(table) << error;
-    return table ? klavorcfg::CheckTable(*table, origin) : std::vector<Finding>{};
+    return table ? config::CheckTable(*table, origin) : std::vector<Finding>{};
 }
 
 Lines Check(const std::string& text) {
@@ -33,7 +33,7 @@ TEST(ConfigCheck, SendsThatComeBackRoundAreErrors) {
     std::vector<Finding> loop = Findings("Calendar capture single 0xC2\nContacts capture single 0xC1\n");
     ASSERT_EQ(loop.size(), 1u);
     EXPECT_TRUE(loop[0].error);
-    EXPECT_TRUE(klavorcfg::HasError(loop));
+    EXPECT_TRUE(config::HasError(loop));
     EXPECT_EQ(loop[0].text,
               "my.klavor:1: error: Calendar single sends App2, a press of Contacts (line 2); Contacts single "
               "sends App1, a press of Calendar (line 1) again: from one press Klavor would send actions on its "
@@ -123,42 +123,42 @@ TEST(ConfigCheck, WordsTheProgramReadsDifferentlyAndCodeZero) {
 }
 
 TEST(ConfigCheck, WithoutLinesSlotsAreNamedAndTheValueLineUsed) {
-    Table t = klavorcfg::DefaultTable();
+    Table t = config::DefaultTable();
     t[0] = {MODE_CAPTURE, 0xC1, 0, {0xC2, 0, 0, 0, 0}};
     t[1] = {MODE_CAPTURE, 0xC2, 0, {0xC1, 0, 0, 0, 0}};
-    klavorcfg::Origin image;
+    config::Origin image;
     image.file = "x.bin";
-    std::vector<Finding> found = klavorcfg::CheckTable(t, image);
+    std::vector<Finding> found = config::CheckTable(t, image);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].text.rfind("x.bin: error: Calendar (slot 0) single sends App2, a press of Contacts (slot 1); "
                                   "Contacts single sends App1, a press of Calendar (slot 0) again",
                                   0),
               0u)
         << found[0].text;
-    klavorcfg::Origin hex;
+    config::Origin hex;
     hex.file = "s.scenario";
     hex.line = 3;
-    found = klavorcfg::CheckTable(t, hex);
+    found = config::CheckTable(t, hex);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].line, 3);
     EXPECT_EQ(found[0].text.rfind("s.scenario:3: error: Calendar (slot 0) single sends", 0), 0u) << found[0].text;
 }
 
 TEST(ConfigCheck, RoadsOfPresses) {
-    Table t = klavorcfg::DefaultTable();
+    Table t = config::DefaultTable();
     t[0] = {MODE_CAPTURE, 0xC1, 2, {0xC2, 0x41, 0xC2, 0, 0}};
     t[1] = {MODE_CAPTURE, 0xC2, 0, {0xC1, 0, 0, 0, 0}};
-    klavorcfg::PressRoad road = klavorcfg::FollowPress(t, {0, 2});
-    EXPECT_EQ(road.presses, (std::vector<klavorcfg::Press>{{0, 2}, {1, 0}, {0, 0}}));
+    config::PressRoad road = config::FollowPress(t, {0, 2});
+    EXPECT_EQ(road.presses, (std::vector<config::Press>{{0, 2}, {1, 0}, {0, 0}}));
     EXPECT_EQ(road.loopsTo, 1);
-    road = klavorcfg::FollowPress(t, {0, 1});
-    EXPECT_EQ(road.presses, (std::vector<klavorcfg::Press>{{0, 1}}));
+    road = config::FollowPress(t, {0, 1});
+    EXPECT_EQ(road.presses, (std::vector<config::Press>{{0, 1}}));
     EXPECT_EQ(road.loopsTo, -1);
-    EXPECT_EQ(klavorcfg::TicksToFire(t, {0, 0}), 6);
-    EXPECT_EQ(klavorcfg::TicksToFire(t, {0, 2}), 1);
-    EXPECT_EQ(klavorcfg::TicksToFire(t, {1, 0}), 1);
-    EXPECT_TRUE(klavorcfg::Pressable(t, 0));
-    EXPECT_FALSE(klavorcfg::Pressable(t, 2));
+    EXPECT_EQ(config::TicksToFire(t, {0, 0}), 6);
+    EXPECT_EQ(config::TicksToFire(t, {0, 2}), 1);
+    EXPECT_EQ(config::TicksToFire(t, {1, 0}), 1);
+    EXPECT_TRUE(config::Pressable(t, 0));
+    EXPECT_FALSE(config::Pressable(t, 2));
 }
 
 }  // namespace

@@ -7,27 +7,28 @@
 #include <random>
 
 #include "config_text.h"
+#include "config_files.h"
 #include "phone.h"  // UTF-8 to UTF-16
 #include "key_names.h"
 
 namespace {
 
-using klavorcfg::Bytes;
-using klavorcfg::Table;
+using config::Bytes;
+using config::Table;
 
 const std::string kFile = "my.klavor";
 
 Table Parse(const std::string& text) {
     std::string error;
-    std::optional<Table> table = klavorcfg::ParseConfigText(text, kFile, &error);
+    std::optional<Table> table = config::ParseConfigText(text, kFile, &error);
     EXPECT_TRUE(table) << error;
     return table ? *table : Table{};
 }
 
-Bytes Image(const Table& table) { return klavorcfg::EncodeTable(table); }
+Bytes Image(const Table& table) { return config::EncodeTable(table); }
 
 Table WithSlot(int slot, KeyEntry entry) {
-    Table table = klavorcfg::DefaultTable();
+    Table table = config::DefaultTable();
     table[slot] = entry;
     return table;
 }
@@ -41,7 +42,7 @@ std::vector<Bytes> AssortedImages() {
         Bytes image(KEY_TABLE_BYTES);
         for (auto& b : image) b = static_cast<std::uint8_t>(rng());
         if (n % 2) {
-            Table t = *klavorcfg::DecodeValue(image);
+            Table t = *config::DecodeValue(image);
             for (KeyEntry& e : t) {
                 e.mode %= 3, e.count %= KEY_ACTIONS;
                 for (WORD& a : e.actions) {
@@ -65,38 +66,38 @@ std::string ReadAll(const std::string& path) {
 // ---- Round trips --------------------------------------------------------
 
 TEST(ConfigTextRoundTrip, DefaultsAndCaptureAllSurviveTextImageRegImageText) {
-    Table captureAll = klavorcfg::DefaultTable();
+    Table captureAll = config::DefaultTable();
     for (auto& e : captureAll) e.mode = MODE_CAPTURE;
     std::string example = ReadAll(KLAVOR_SOURCE_DIR "/examples/capture-all.klavor");
     ASSERT_FALSE(example.empty());
     EXPECT_EQ(Image(Parse(example)), Image(captureAll));
     // The example's lines are what the tool writes for that table.
-    EXPECT_NE(example.find(klavorcfg::FormatConfigText(captureAll)), std::string::npos) << example;
+    EXPECT_NE(example.find(config::FormatConfigText(captureAll)), std::string::npos) << example;
 
-    for (const Table& table : {klavorcfg::DefaultTable(), captureAll}) {
-        std::string text = klavorcfg::FormatConfigText(table);
+    for (const Table& table : {config::DefaultTable(), captureAll}) {
+        std::string text = config::FormatConfigText(table);
         Bytes image = Image(Parse(text));
         EXPECT_EQ(image, Image(table)) << text;
         std::string error;
-        auto fromReg = klavorcfg::ParseRegFile(klavorcfg::FormatRegFile(image), "x.reg", &error);
+        auto fromReg = config::ParseRegFile(config::FormatRegFile(image), "x.reg", &error);
         ASSERT_TRUE(fromReg) << error;
         EXPECT_EQ(*fromReg, image);
-        EXPECT_EQ(klavorcfg::FormatConfigText(*klavorcfg::DecodeValue(*fromReg)), text);
+        EXPECT_EQ(config::FormatConfigText(*config::DecodeValue(*fromReg)), text);
     }
 }
 
 TEST(ConfigTextRoundTrip, AnyImageShownAndFedBackIsTheSameBytes) {
     for (const Bytes& image : AssortedImages()) {
-        std::string shown = klavorcfg::DescribeValue(image, "x.bin");
+        std::string shown = config::DescribeValue(image, "x.bin");
         ASSERT_EQ(Image(Parse(shown)), image) << shown;
-        EXPECT_EQ(*klavorcfg::ParseRegFile(klavorcfg::FormatRegFile(image), "x.reg", nullptr), image);
+        EXPECT_EQ(*config::ParseRegFile(config::FormatRegFile(image), "x.reg", nullptr), image);
     }
 }
 
 // ---- The text form ----------------------------------------------------------
 
 TEST(ConfigText, LinesStartFromTheButtonsBuiltInEntry) {
-    const Table defaults = klavorcfg::DefaultTable();
+    const Table defaults = config::DefaultTable();
     EXPECT_EQ(Image(Parse("")), Image(defaults));
     EXPECT_EQ(Image(Parse("# nothing\n\n   \r\n")), Image(defaults));
 
@@ -124,7 +125,7 @@ TEST(ConfigText, KeysActionsAndRawWordsAreSpelledEveryWay) {
                     "4x Calendar*2 5x \"FAKE\" presses 9\n"
                     "RED capture key 0x1234 3x win+f1 presses 0x0\n");
     EXPECT_EQ(Image(t), Image([] {
-                  Table e = klavorcfg::DefaultTable();
+                  Table e = config::DefaultTable();
                   e[5] = {7, 0xC6, 9, {0x87, 0x40C1, 0x12C1, 0x0005, 0x0000}};
                   e[7] = {MODE_CAPTURE, 0x1234, 0, {0, 0, 0x4070, 0, 0}};
                   return e;
@@ -161,13 +162,13 @@ TEST(ConfigText, EveryMistakeIsRefusedNamingItsLine) {
     for (const Case& c : cases) {
         // The mistake sits on line 3, after a good line and a comment.
         std::string error;
-        auto table = klavorcfg::ParseConfigText("Red free\n# fine\n" + c.line + "\nGreen free\n", kFile, &error);
+        auto table = config::ParseConfigText("Red free\n# fine\n" + c.line + "\nGreen free\n", kFile, &error);
         EXPECT_FALSE(table) << c.line;
         EXPECT_EQ(error.rfind("my.klavor:3: ", 0), 0u) << c.line << " -> " << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << c.line << " -> " << error;
     }
     std::string error;
-    EXPECT_FALSE(klavorcfg::ParseConfigText("Volume Dn free\n\nslot 1 free\nslot 5 leave\n", kFile, &error));
+    EXPECT_FALSE(config::ParseConfigText("Volume Dn free\n\nslot 1 free\nslot 5 leave\n", kFile, &error));
     EXPECT_EQ(error, "my.klavor:4: Volume Dn (slot 5) is already set on line 1");
 }
 
@@ -235,17 +236,17 @@ TEST(KeyNames, EachCodeIsPrintedByTheNameAPhoneUserKnows) {
     for (const keys::Name& n : keys::AllNames()) perCode[n.vk] += n.printed;
     for (const auto& [vk, count] : perCode) EXPECT_EQ(count, 1) << vk;
 
-    EXPECT_EQ(klavorcfg::FormatConfigText(klavorcfg::DefaultTable())
+    EXPECT_EQ(config::FormatConfigText(config::DefaultTable())
                   .rfind("Calendar   leave  key App1         single Win+App1     double \"Calendar*2\"  triple", 0),
               0u);
-    EXPECT_NE(klavorcfg::FormatConfigText(klavorcfg::DefaultTable()).find("Green      leave  key TTalk "),
+    EXPECT_NE(config::FormatConfigText(config::DefaultTable()).find("Green      leave  key TTalk "),
               std::string::npos);
 }
 
 TEST(KeyNames, EveryActionCodeAndKeyWordIsPrintedSoThatItReadsBack) {
     // Eight key words and forty action codes a table, every 16-bit value of both.
     for (unsigned base = 0; base < 0x10000; base += KEY_SLOTS) {
-        Table t = klavorcfg::DefaultTable();
+        Table t = config::DefaultTable();
         for (int s = 0; s < KEY_SLOTS; ++s) {
             t[s].mode = static_cast<WORD>(s % 3);
             t[s].vk = static_cast<WORD>(base + static_cast<unsigned>(s));
@@ -253,9 +254,9 @@ TEST(KeyNames, EveryActionCodeAndKeyWordIsPrintedSoThatItReadsBack) {
             for (int a = 0; a < KEY_ACTIONS; ++a)
                 t[s].actions[a] = static_cast<WORD>(base * KEY_ACTIONS + static_cast<unsigned>(s * KEY_ACTIONS + a));
         }
-        std::string text = klavorcfg::FormatConfigText(t);
+        std::string text = config::FormatConfigText(t);
         std::string error;
-        std::optional<Table> back = klavorcfg::ParseConfigText(text, kFile, &error);
+        std::optional<Table> back = config::ParseConfigText(text, kFile, &error);
         ASSERT_TRUE(back) << error << "\n" << text;
         ASSERT_EQ(Image(*back), Image(t)) << text;
     }
@@ -267,16 +268,16 @@ TEST(KeyNames, DigitsAreKeysAndLongerNumbersStillNeedHex) {
     EXPECT_EQ(t[2].actions[1], ACTION_WITH_WIN | 0x30);
     EXPECT_EQ(t[2].actions[2], 0x05);
     std::string error;
-    EXPECT_FALSE(klavorcfg::ParseConfigText("Camera capture single 12", kFile, &error));
+    EXPECT_FALSE(config::ParseConfigText("Camera capture single 12", kFile, &error));
     EXPECT_NE(error.find("Camera single 12: write key codes in hex (0x12?) or by name"), std::string::npos) << error;
-    EXPECT_FALSE(klavorcfg::ParseConfigText("Camera capture key Enterr", kFile, &error));
+    EXPECT_FALSE(config::ParseConfigText("Camera capture key Enterr", kFile, &error));
     EXPECT_NE(error.find("unknown key \"Enterr\" for Camera key (a key name such as A, Enter"), std::string::npos)
         << error;
 }
 
 TEST(ConfigText, TheLinesThatSetEachSlotAreKept) {
-    klavorcfg::Origin origin;
-    ASSERT_TRUE(klavorcfg::ParseConfigText("# c\nRed free\n\nslot 0 capture\n", kFile, nullptr, &origin));
+    config::Origin origin;
+    ASSERT_TRUE(config::ParseConfigText("# c\nRed free\n\nslot 0 capture\n", kFile, nullptr, &origin));
     EXPECT_EQ(origin.file, kFile);
     EXPECT_EQ(origin.lines, (std::array<int, KEY_SLOTS>{4, 0, 0, 0, 0, 0, 0, 2}));
 }
@@ -284,7 +285,7 @@ TEST(ConfigText, TheLinesThatSetEachSlotAreKept) {
 // ---- .reg files ---------------------------------------------------------------
 
 TEST(RegFile, WrittenAsRegeditExportsIt) {
-    EXPECT_EQ(klavorcfg::FormatRegFile(Image(klavorcfg::DefaultTable())),
+    EXPECT_EQ(config::FormatRegFile(Image(config::DefaultTable())),
               "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Morvane]\r\n"
               "\"klavorKeyTable\"=hex:00,00,c1,00,02,00,c1,40,05,00,0b,00,00,00,00,00,00,00,\\\r\n"
               "  c2,00,02,00,c2,40,06,00,0c,00,00,00,00,00,00,00,c3,00,02,00,c3,40,07,00,0d,\\\r\n"
@@ -295,23 +296,23 @@ TEST(RegFile, WrittenAsRegeditExportsIt) {
 }
 
 TEST(RegFile, ReadsWhatRegeditAndPeopleWrite) {
-    Bytes image = Image(klavorcfg::DefaultTable());
-    std::string reg = klavorcfg::FormatRegFile(image);
+    Bytes image = Image(config::DefaultTable());
+    std::string reg = config::FormatRegFile(image);
     // regedit 5: UTF-16LE with a byte order mark, the version header, hex(3).
     std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n; other software\r\n[HKEY_CURRENT_USER\\X]\r\n"
                      "\"klavorKeyTable\"=hex:01,\\\r\n  02\r\n@=\"z\"\r\n" +
                      reg.substr(reg.find("[HKEY")).replace(reg.find("=hex:") - reg.find("[HKEY"), 5, "=hex(3):");
     std::string wide = "\xFF\xFE";
     for (char c : v5) wide += c, wide += '\0';
-    EXPECT_EQ(klavorcfg::ParseRegFile(wide, "w.reg", nullptr), image);
+    EXPECT_EQ(config::ParseRegFile(wide, "w.reg", nullptr), image);
     // LF endings, upper case, one-digit bytes, spaces and comments among the lines.
-    EXPECT_EQ(klavorcfg::ParseRegFile("REGEDIT4\n[hkey_local_machine\\software\\morvane]\n"
+    EXPECT_EQ(config::ParseRegFile("REGEDIT4\n[hkey_local_machine\\software\\morvane]\n"
                                       "\"KLAVORKEYTABLE\"=hex: A, 0b ,\\ ; first\n; between\n  FF\n",
                                       "l.reg", nullptr),
               (Bytes{0x0A, 0x0B, 0xFF}));
     // Lengths are kept as they are, for show to judge.
     for (std::size_t n : {0u, 127u, 128u, 129u})
-        EXPECT_EQ(klavorcfg::ParseRegFile(klavorcfg::FormatRegFile(Bytes(n, 7)), "n.reg", nullptr), Bytes(n, 7));
+        EXPECT_EQ(config::ParseRegFile(config::FormatRegFile(Bytes(n, 7)), "n.reg", nullptr), Bytes(n, 7));
 }
 
 TEST(RegFile, EveryMistakeIsRefusedNamingItsLine) {
@@ -341,7 +342,7 @@ TEST(RegFile, EveryMistakeIsRefusedNamingItsLine) {
     };
     for (const Case& c : cases) {
         std::string error;
-        EXPECT_FALSE(klavorcfg::ParseRegFile(c.text, "r.reg", &error)) << c.text;
+        EXPECT_FALSE(config::ParseRegFile(c.text, "r.reg", &error)) << c.text;
         EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.text;
     }
 }
@@ -365,21 +366,21 @@ TEST_F(LoadConfigValueTest, DecidesByHeaderExtensionAndContent) {
     Bytes image = Image(Parse("Red capture"));
     std::string raw(image.begin(), image.end());
     std::string error;
-    EXPECT_EQ(klavorcfg::LoadConfigValue(Write("a.reg", klavorcfg::FormatRegFile(image)), &error), image);
-    EXPECT_EQ(klavorcfg::LoadConfigValue(Write("a.txt", klavorcfg::FormatRegFile(image)), &error), image);
-    EXPECT_EQ(klavorcfg::LoadConfigValue(Write("a.bin", raw), &error), image);
-    EXPECT_EQ(klavorcfg::LoadConfigValue(Write("image", raw), &error), image);  // zero bytes: an image
-    EXPECT_EQ(klavorcfg::LoadConfigValue(Write("a.BIN", std::string(127, 'x')), &error), Bytes(127, 'x'));
-    EXPECT_EQ(klavorcfg::LoadConfigValue(Write("config", "Red capture\n"), &error), image);
+    EXPECT_EQ(files::LoadConfigValue(Write("a.reg", config::FormatRegFile(image)), &error), image);
+    EXPECT_EQ(files::LoadConfigValue(Write("a.txt", config::FormatRegFile(image)), &error), image);
+    EXPECT_EQ(files::LoadConfigValue(Write("a.bin", raw), &error), image);
+    EXPECT_EQ(files::LoadConfigValue(Write("image", raw), &error), image);  // zero bytes: an image
+    EXPECT_EQ(files::LoadConfigValue(Write("a.BIN", std::string(127, 'x')), &error), Bytes(127, 'x'));
+    EXPECT_EQ(files::LoadConfigValue(Write("config", "Red capture\n"), &error), image);
 
     std::string bad = Write("b.reg", "Red capture\n");
-    EXPECT_FALSE(klavorcfg::LoadConfigValue(bad, &error));
+    EXPECT_FALSE(files::LoadConfigValue(bad, &error));
     EXPECT_EQ(error, bad + ":1: not a registry file: the first line must be REGEDIT4 or "
                            "Windows Registry Editor Version 5.00");
     bad = Write("b.klavor", "\nRed grab\n");
-    EXPECT_FALSE(klavorcfg::LoadConfigValue(bad, &error));
+    EXPECT_FALSE(files::LoadConfigValue(bad, &error));
     EXPECT_EQ(error.rfind(bad + ":2: Red: unknown word \"grab\"", 0), 0u) << error;
-    EXPECT_FALSE(klavorcfg::LoadConfigValue((dir / "missing.reg").string(), &error));
+    EXPECT_FALSE(files::LoadConfigValue((dir / "missing.reg").string(), &error));
     EXPECT_EQ(error.rfind((dir / "missing.reg").string() + ": cannot open", 0), 0u) << error;
 }
 
@@ -399,56 +400,56 @@ TEST_F(LoadConfigValueTest, TextInEveryEncodingNotepadSaves) {
     for (const auto& [name, content] : std::vector<std::pair<std::string, std::string>>{
              {"plain.klavor", text}, {"bom8.klavor", "\xEF\xBB\xBF" + text}, {"le.klavor", utf16(true)},
              {"be.klavor", utf16(false)}, {"le.txt", utf16(true)}}) {
-        std::optional<klavorcfg::LoadedConfig> loaded = klavorcfg::LoadConfig(Write(name, content), &error);
+        std::optional<config::LoadedConfig> loaded = files::LoadConfig(Write(name, content), &error);
         ASSERT_TRUE(loaded) << name << ": " << error;
         EXPECT_EQ(loaded->value, expected) << name;
         EXPECT_EQ(loaded->origin.lines[0], 2) << name;
         EXPECT_EQ(loaded->origin.lines[7], 3) << name;
     }
     // A .reg saved as UTF-16 big-endian is still a .reg.
-    std::string reg = klavorcfg::FormatRegFile(expected);
+    std::string reg = config::FormatRegFile(expected);
     std::string be = "\xFE\xFF";
     for (char c : reg) be += '\0', be += c;
-    EXPECT_EQ(klavorcfg::LoadConfigValue(Write("be.reg", be), &error), expected) << error;
+    EXPECT_EQ(files::LoadConfigValue(Write("be.reg", be), &error), expected) << error;
     // Broken UTF-16 is said to be so, not taken for something else.
     std::string bad = Write("lone.klavor", std::string("\xFF\xFE" "R\0" "\x00\xDC", 6));
-    EXPECT_FALSE(klavorcfg::LoadConfigValue(bad, &error));
+    EXPECT_FALSE(files::LoadConfigValue(bad, &error));
     EXPECT_EQ(error, bad + ": not UTF-16 text: an unpaired surrogate at byte 4");
     bad = Write("odd.klavor", "\xFF\xFER");
-    EXPECT_FALSE(klavorcfg::LoadConfigValue(bad, &error));
+    EXPECT_FALSE(files::LoadConfigValue(bad, &error));
     EXPECT_EQ(error, bad + ": UTF-16 file with an odd number of bytes");
     // A .bin is an image whatever its first bytes.
-    Bytes image = Image(klavorcfg::DefaultTable());
+    Bytes image = Image(config::DefaultTable());
     image[0] = 0xFF, image[1] = 0xFE;
-    EXPECT_EQ(klavorcfg::LoadConfigValue(Write("odd-mode.bin", std::string(image.begin(), image.end())), &error),
+    EXPECT_EQ(files::LoadConfigValue(Write("odd-mode.bin", std::string(image.begin(), image.end())), &error),
               image);
 }
 
 TEST_F(LoadConfigValueTest, WhatCannotBeReadIsSaidWithTheReason) {
     std::string error;
-    EXPECT_FALSE(klavorcfg::LoadConfigValue(dir.string(), &error));
+    EXPECT_FALSE(files::LoadConfigValue(dir.string(), &error));
     EXPECT_EQ(error, dir.string() + ": cannot read: Is a directory");
-    EXPECT_FALSE(klavorcfg::LoadConfigValue((dir / "missing").string(), &error));
+    EXPECT_FALSE(files::LoadConfigValue((dir / "missing").string(), &error));
     EXPECT_EQ(error, (dir / "missing").string() + ": cannot open: No such file or directory");
 }
 
 TEST(DescribeValue, WrongLengthsShowTheDefaultsInForce) {
-    const std::string defaults = klavorcfg::FormatConfigText(klavorcfg::DefaultTable());
+    const std::string defaults = config::FormatConfigText(config::DefaultTable());
     Bytes captured = Image(Parse("Calendar capture"));
     for (std::size_t n : {0u, 127u, 129u}) {
         Bytes value = captured;
         value.resize(n, 0x02);
-        std::string shown = klavorcfg::DescribeValue(value, "v.bin");
+        std::string shown = config::DescribeValue(value, "v.bin");
         EXPECT_EQ(shown, "# v.bin: the value is " + std::to_string(n) + " bytes long, not 128.\n"
                          "# The program ignores it and keeps its built-in configuration:\n" + defaults);
     }
-    EXPECT_EQ(klavorcfg::DescribeValue(captured, "v.bin"),
-              "# v.bin: 128 bytes; the program will use:\n" + klavorcfg::FormatConfigText(Parse("Calendar capture")));
+    EXPECT_EQ(config::DescribeValue(captured, "v.bin"),
+              "# v.bin: 128 bytes; the program will use:\n" + config::FormatConfigText(Parse("Calendar capture")));
 }
 
 TEST(DescribeValue, OutOfRangeModesAndCountsAreShownRaw) {
     Table t = Parse("Camera mode 3 single F1\nRecord mode 65535 presses 9\nGreen free presses 5\n");
-    std::string shown = klavorcfg::DescribeValue(Image(t), "v.bin");
+    std::string shown = config::DescribeValue(Image(t), "v.bin");
     // What they act as is the check's to say (config_check_test.cpp).
     EXPECT_EQ(std::count(shown.begin(), shown.end(), '#'), 1) << shown;
     EXPECT_NE(shown.find("\nCamera     mode 3"), std::string::npos) << shown;

@@ -120,7 +120,7 @@ TEST_F(KlavorcfgTest, RegRefusesABadFileAndWritesNothing) {
 }
 
 TEST_F(KlavorcfgTest, ShowOutputFedToRegGivesBackTheSameValue) {
-    klavorcfg::Bytes image = klavorcfg::EncodeTable(klavorcfg::DefaultTable());
+    config::Bytes image = config::EncodeTable(config::DefaultTable());
     image[2 * KEY_ENTRY_BYTES] = 7;          // Camera: mode 7
     image[3 * KEY_ENTRY_BYTES + 4] = 9;      // Record: count 9
     image[4 * KEY_ENTRY_BYTES + 15] = 0x12;  // Volume Up: a stray fifth action
@@ -133,7 +133,7 @@ TEST_F(KlavorcfgTest, ShowOutputFedToRegGivesBackTheSameValue) {
     Write("shown.klavor", shown.out);
     Outcome reg = Klavorcfg("reg shown.klavor");
     EXPECT_EQ(reg.status, 0);
-    EXPECT_EQ(reg.out, klavorcfg::FormatRegFile(image));
+    EXPECT_EQ(reg.out, config::FormatRegFile(image));
     // reg still writes it, but says what the program will do differently.
     EXPECT_NE(reg.err.find("shown.klavor:4: warning: Camera: mode 7"), std::string::npos) << reg.err;
     EXPECT_NE(reg.err.find("shown.klavor:5: warning: Record: presses 9"), std::string::npos) << reg.err;
@@ -141,7 +141,7 @@ TEST_F(KlavorcfgTest, ShowOutputFedToRegGivesBackTheSameValue) {
     Outcome defaults = Klavorcfg("defaults");
     Write("defaults.klavor", defaults.out);
     EXPECT_EQ(Klavorcfg("reg defaults.klavor").out,
-              klavorcfg::FormatRegFile(klavorcfg::EncodeTable(klavorcfg::DefaultTable())));
+              config::FormatRegFile(config::EncodeTable(config::DefaultTable())));
 }
 
 TEST_F(KlavorcfgTest, UsageMistakesExitTwo) {
@@ -289,10 +289,10 @@ TEST_F(KlavorcfgTest, ALoopIsAnErrorAndNothingIsWrittenUnlessAskedTo) {
     Outcome forced = Klavorcfg("reg --no-check loop.klavor -o loop.reg");
     EXPECT_EQ(forced.status, 0);
     EXPECT_EQ(forced.err, "");
-    klavorcfg::Table loop = klavorcfg::DefaultTable();
+    config::Table loop = config::DefaultTable();
     loop[0] = {MODE_CAPTURE, 0xC1, 0, {0xC2, 0, 0, 0, 0}};
     loop[1] = {MODE_CAPTURE, 0xC2, 0, {0xC1, 0, 0, 0, 0}};
-    EXPECT_EQ(ReadAll(dir / "loop.reg"), klavorcfg::FormatRegFile(klavorcfg::EncodeTable(loop)));
+    EXPECT_EQ(ReadAll(dir / "loop.reg"), config::FormatRegFile(config::EncodeTable(loop)));
     Outcome shown = Klavorcfg("show loop.reg --no-check");
     EXPECT_EQ(shown.status, 0);
     EXPECT_NE(shown.out.find("Calendar   capture  key App1         single App2"), std::string::npos) << shown.out;
@@ -327,11 +327,11 @@ TEST_F(KlavorcfgTest, WarningsAreSaidAndTheFileWritten) {
 
 // ---- Installation cabinets -----------------------------------------------------
 
-klavorcfg::Bytes AsBytes(const std::string& s) { return klavorcfg::Bytes(s.begin(), s.end()); }
+config::Bytes AsBytes(const std::string& s) { return config::Bytes(s.begin(), s.end()); }
 
-std::optional<klavorcfg::InstallCabinet> ReadCab(const fs::path& path) {
+std::optional<config::InstallCabinet> ReadCab(const fs::path& path) {
     std::string error;
-    auto cab = klavorcfg::ReadInstallCabinet(AsBytes(ReadAll(path)), path.filename().string(), &error);
+    auto cab = config::ReadInstallCabinet(AsBytes(ReadAll(path)), path.filename().string(), &error);
     EXPECT_TRUE(cab) << error;
     return cab;
 }
@@ -351,12 +351,12 @@ TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
     // The value inside is byte for byte the one the .reg file carries.
     Outcome reg = Klavorcfg("reg my.klavor");
     std::string error;
-    std::optional<klavorcfg::Bytes> regValue = klavorcfg::ParseRegFile(reg.out, "my.reg", &error);
+    std::optional<config::Bytes> regValue = config::ParseRegFile(reg.out, "my.reg", &error);
     ASSERT_TRUE(regValue) << error;
-    std::optional<klavorcfg::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    std::optional<config::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
     ASSERT_TRUE(cab);
-    EXPECT_TRUE(cab->setup == klavorcfg::KlavorSetup(*regValue));
-    const klavorcfg::CeRegValue* value = klavorcfg::FindKlavorValue(cab->setup);
+    EXPECT_TRUE(cab->setup == config::KlavorSetup(*regValue));
+    const config::CeRegValue* value = config::FindKlavorValue(cab->setup);
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(value->data, *regValue);
     ASSERT_EQ(cab->members.size(), 2u);
@@ -396,9 +396,9 @@ TEST_F(KlavorcfgTest, CabWithoutConfigSetsNoValue) {
     Write("klavor.exe", ArmExe(400));
     Outcome run = Klavorcfg("cab --no-config --exe klavor.exe -o Klavor.cab");
     ASSERT_EQ(run.status, 0) << run.err;
-    std::optional<klavorcfg::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    std::optional<config::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
     ASSERT_TRUE(cab);
-    EXPECT_TRUE(cab->setup == klavorcfg::KlavorSetup(std::nullopt));
+    EXPECT_TRUE(cab->setup == config::KlavorSetup(std::nullopt));
     EXPECT_TRUE(cab->setup.values.empty() && cab->setup.hives.empty());
     Outcome shown = Klavorcfg("show Klavor.cab");
     EXPECT_EQ(shown.status, 0);
@@ -493,7 +493,7 @@ TEST_F(KlavorcfgTest, CabTakesThePhoneBuildBesideItsOwnBuildTree) {
     Outcome found = run();
     EXPECT_EQ(found.status, 0);
     EXPECT_EQ(found.err, "klavorcfg: klavor.exe from " + phoneExe.string() + "\n");
-    std::optional<klavorcfg::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    std::optional<config::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
     ASSERT_TRUE(cab);
     EXPECT_EQ(cab->members[1].data, AsBytes(ArmExe(2000)));
 }

@@ -315,7 +315,7 @@ TEST(ScenarioCheck, TheChecksModelIsWhatTheProgramDoes) {
     const WORD pool[] = {0xC1, 0xC2, 0xC3, VK_LWIN, 0x41};
     int loops = 0, chains = 0, doublePresses = 0;
     for (int n = 0; n < 120; ++n) {
-        klavorcfg::Table t = klavorcfg::DefaultTable();
+        config::Table t = config::DefaultTable();
         for (int s = 0; s < 5; ++s) {
             unsigned m = rng() % 10;
             t[s].mode = m == 0 ? MODE_IGNORE : m == 1 ? MODE_FREE : MODE_CAPTURE;
@@ -327,10 +327,10 @@ TEST(ScenarioCheck, TheChecksModelIsWhatTheProgramDoes) {
             }
         }
         for (int s = 0; s < KEY_SLOTS; ++s) {
-            if (!klavorcfg::Pressable(t, s)) continue;
+            if (!config::Pressable(t, s)) continue;
             for (WORD p = 0; p <= EffectiveCount(&t[s]); ++p) {
-                klavorcfg::PressRoad road = klavorcfg::FollowPress(t, {s, p});
-                std::vector<klavorcfg::Press> expected = road.presses;
+                config::PressRoad road = config::FollowPress(t, {s, p});
+                std::vector<config::Press> expected = road.presses;
                 for (std::size_t k = road.presses.size(); road.loopsTo >= 0 && expected.size() < 12; ++k)
                     expected.push_back(road.presses[static_cast<std::size_t>(road.loopsTo) +
                                                     (k - road.presses.size()) %
@@ -340,7 +340,7 @@ TEST(ScenarioCheck, TheChecksModelIsWhatTheProgramDoes) {
                 for (const auto& x : expected) doublePresses += x.index == 1 && &x != &expected[0];
 
                 scenario::Scenario sc;
-                sc.configValue = klavorcfg::EncodeTable(t);
+                sc.configValue = config::EncodeTable(t);
                 sc.configSource = "random";
                 for (WORD k = 0; k <= p; ++k) {
                     scenario::Action press;
@@ -365,7 +365,7 @@ TEST(ScenarioCheck, TheChecksModelIsWhatTheProgramDoes) {
                     ASSERT_EQ(fires[k], want) << "table " << n << ", slot " << s << ", press " << p << ", fire " << k;
                     if (k > 0) {
                         ASSERT_EQ(fires[k].t - fires[k - 1].t,
-                                  static_cast<sim::Time>(100 * klavorcfg::TicksToFire(t, expected[k])))
+                                  static_cast<sim::Time>(100 * config::TicksToFire(t, expected[k])))
                             << "table " << n << ", slot " << s << ", press " << p << ", fire " << k;
                     }
                 }

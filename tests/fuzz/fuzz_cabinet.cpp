@@ -11,21 +11,21 @@ const std::string kFile = "fuzz.cab";
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const klavorcfg::Bytes content(data, data + size);
-    (void)klavorcfg::LooksLikeCabinet(std::string(content.begin(), content.end()));
+    const config::Bytes content(data, data + size);
+    (void)config::LooksLikeCabinet(std::string(content.begin(), content.end()));
 
     std::string error;
-    std::optional<std::vector<klavorcfg::CabMember>> members = klavorcfg::ReadCabinet(content, kFile, &error);
+    std::optional<std::vector<config::CabMember>> members = config::ReadCabinet(content, kFile, &error);
     if (!members) {
         FUZZ_CHECK(fuzz::NamesFile(error, kFile), "a refusal must name the file: " + error);
     } else {
-        std::optional<klavorcfg::Bytes> written = klavorcfg::WriteCabinet(*members, 1700000000, &error);
+        std::optional<config::Bytes> written = config::WriteCabinet(*members, 1700000000, &error);
         // libgcab rewrites some names ('/', bytes that are not UTF-8), which
         // the writer refuses; anything else it writes must read back.
         FUZZ_CHECK(written || error.find("does not read back") == std::string::npos,
                    "what klavorcfg writes must read back: " + error);
         if (written) {
-            std::optional<std::vector<klavorcfg::CabMember>> again = klavorcfg::ReadCabinet(*written, kFile, &error);
+            std::optional<std::vector<config::CabMember>> again = config::ReadCabinet(*written, kFile, &error);
             FUZZ_CHECK(again, "what klavorcfg writes must read back: " + error);
             FUZZ_CHECK(again->size() == members->size(), "write, read: another number of members");
             for (std::size_t i = 0; i < members->size(); ++i) {
@@ -35,14 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    std::optional<klavorcfg::InstallCabinet> cab = klavorcfg::ReadInstallCabinet(content, kFile, &error);
+    std::optional<config::InstallCabinet> cab = config::ReadInstallCabinet(content, kFile, &error);
     if (!cab) {
         FUZZ_CHECK(fuzz::NamesFile(error, kFile), "a refusal must name the file: " + error);
         return 0;
     }
     FUZZ_CHECK(members, "a cabinet that reads as an installation must read as a cabinet");
-    for (const auto& f : cab->setup.files) (void)klavorcfg::FindMember(*cab, f.id);
-    (void)klavorcfg::FindKlavorValue(cab->setup);
-    (void)klavorcfg::DescribeInstallCabinet(*cab, kFile);
+    for (const auto& f : cab->setup.files) (void)config::FindMember(*cab, f.id);
+    (void)config::FindKlavorValue(cab->setup);
+    (void)config::DescribeInstallCabinet(*cab, kFile);
     return 0;
 }

@@ -10,24 +10,24 @@ const std::string kFile = "fuzz.000";
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const klavorcfg::Bytes content(data, data + size);
+    const config::Bytes content(data, data + size);
     std::string error;
-    std::optional<klavorcfg::CeSetup> setup = klavorcfg::DecodeCeSetup(content, kFile, &error);
+    std::optional<config::CeSetup> setup = config::DecodeCeSetup(content, kFile, &error);
     if (!setup) {
         FUZZ_CHECK(fuzz::NamesFile(error, kFile), "a refusal must name the file: " + error);
         return 0;
     }
 
     // Everything show prints of it, on paths whose ids the reader has checked.
-    for (const auto& d : setup->dirs) (void)klavorcfg::CeExpandFolder(klavorcfg::CePathText(*setup, d.path));
-    for (const auto& h : setup->hives) (void)klavorcfg::CePathText(*setup, h.key), (void)klavorcfg::CeRootName(h.root);
+    for (const auto& d : setup->dirs) (void)config::CeExpandFolder(config::CePathText(*setup, d.path));
+    for (const auto& h : setup->hives) (void)config::CePathText(*setup, h.key), (void)config::CeRootName(h.root);
     for (const auto& l : setup->links)
-        (void)klavorcfg::CePathText(*setup, l.name), (void)klavorcfg::CeFolderMacroText(l.folder);
-    (void)klavorcfg::CeProcessorName(setup->processor);
+        (void)config::CePathText(*setup, l.name), (void)config::CeFolderMacroText(l.folder);
+    (void)config::CeProcessorName(setup->processor);
 
-    std::optional<klavorcfg::Bytes> written = klavorcfg::EncodeCeSetup(*setup, &error);
+    std::optional<config::Bytes> written = config::EncodeCeSetup(*setup, &error);
     FUZZ_CHECK(written, "a control file that reads must write again: " + error);
-    std::optional<klavorcfg::CeSetup> again = klavorcfg::DecodeCeSetup(*written, kFile, &error);
+    std::optional<config::CeSetup> again = config::DecodeCeSetup(*written, kFile, &error);
     FUZZ_CHECK(again, "what klavorcfg writes must read back: " + error);
     FUZZ_CHECK(*again == *setup, "read, write, read: another setup");
     return 0;

@@ -10,43 +10,43 @@ namespace {
 
 const std::string kFile = "fuzz.klavor";
 
-klavorcfg::Bytes ReparseImage(const std::string& text, const std::string& what) {
+config::Bytes ReparseImage(const std::string& text, const std::string& what) {
     std::string error;
-    std::optional<klavorcfg::Table> again = klavorcfg::ParseConfigText(text, kFile, &error);
+    std::optional<config::Table> again = config::ParseConfigText(text, kFile, &error);
     FUZZ_CHECK(again, what + " does not parse: " + error + "\n" + text);
-    return klavorcfg::EncodeTable(*again);
+    return config::EncodeTable(*again);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string content = fuzz::Text(data, size);
-    (void)klavorcfg::DetectInputKind(kFile, content);
+    (void)config::DetectInputKind(kFile, content);
 
     std::string error;
-    std::optional<std::string> text = klavorcfg::DecodeText(content, kFile, &error);
+    std::optional<std::string> text = config::DecodeText(content, kFile, &error);
     if (!text) {
         FUZZ_CHECK(fuzz::NamesFile(error, kFile), "undecodable text must be said with the file: " + error);
         return 0;
     }
-    klavorcfg::Origin origin;
-    std::optional<klavorcfg::Table> table = klavorcfg::ParseConfigText(*text, kFile, &error, &origin);
+    config::Origin origin;
+    std::optional<config::Table> table = config::ParseConfigText(*text, kFile, &error, &origin);
     if (!table) {
         FUZZ_CHECK(fuzz::NamesFileAndLine(error, kFile), "a refusal must name the file and line: " + error);
         return 0;
     }
-    const klavorcfg::Bytes image = klavorcfg::EncodeTable(*table);
-    FUZZ_CHECK(klavorcfg::DecodeValue(image) && klavorcfg::EncodeTable(*klavorcfg::DecodeValue(image)) == image,
+    const config::Bytes image = config::EncodeTable(*table);
+    FUZZ_CHECK(config::DecodeValue(image) && config::EncodeTable(*config::DecodeValue(image)) == image,
                "the image must decode to the same table");
 
-    const std::string formatted = klavorcfg::FormatConfigText(*table);
+    const std::string formatted = config::FormatConfigText(*table);
     FUZZ_CHECK(ReparseImage(formatted, "the formatted table") == image, "format, parse: another image\n" + formatted);
-    const std::string shown = klavorcfg::DescribeValue(image, kFile);
+    const std::string shown = config::DescribeValue(image, kFile);
     FUZZ_CHECK(ReparseImage(shown, "what show prints") == image, "show, parse: another image\n" + shown);
 
     int lines = 1;
     for (char c : *text) lines += c == '\n';
-    for (const klavorcfg::Finding& f : klavorcfg::CheckTable(*table, origin)) {
+    for (const config::Finding& f : config::CheckTable(*table, origin)) {
         FUZZ_CHECK(f.line >= 0 && f.line <= lines, "a finding on a line the file does not have: " + f.text);
         FUZZ_CHECK(fuzz::NamesFile(f.text, kFile) || fuzz::NamesFileAndLine(f.text, kFile),
                    "a finding must name the file: " + f.text);

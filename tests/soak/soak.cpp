@@ -15,7 +15,7 @@
 namespace soak {
 namespace {
 
-using klavorcfg::Table;
+using config::Table;
 
 // The program's documented behaviour, written out here rather than taken
 // from its headers, so that a change there shows as a failure.
@@ -45,7 +45,7 @@ bool TakesKey(WORD mode) { return mode == MODE_FREE || mode == MODE_CAPTURE; }
 // ---- The configuration line ----------------------------------------------
 
 std::string ConfigLine(const Table& t) {
-    klavorcfg::Bytes image = klavorcfg::EncodeTable(t);
+    config::Bytes image = config::EncodeTable(t);
     std::string line = "config hex";
     char b[4];
     for (std::uint8_t byte : image) {
@@ -60,10 +60,10 @@ std::optional<Table> TableOf(const Lines& lines, std::size_t* index = nullptr) {
         const std::string& l = lines.setUp[i];
         if (l.compare(0, 11, "config hex ") != 0) continue;
         std::istringstream in(l.substr(11));
-        klavorcfg::Bytes bytes;
+        config::Bytes bytes;
         for (std::string b; in >> b;) bytes.push_back(static_cast<std::uint8_t>(std::stoul(b, nullptr, 16)));
         if (index) *index = i;
-        return klavorcfg::DecodeValue(bytes);
+        return config::DecodeValue(bytes);
     }
     return std::nullopt;
 }
@@ -97,7 +97,7 @@ WORD RandomAction(Dice& d) {
 }
 
 Table RandomTable(Dice& d) {
-    Table t = klavorcfg::DefaultTable();
+    Table t = config::DefaultTable();
     for (int s = 0; s < KEY_SLOTS; ++s) {
         KeyEntry& e = t[s];
         unsigned r = d.Below(100);
@@ -186,7 +186,7 @@ Lines Generate(std::mt19937_64& rng, const GenerateOptions& options) {
     Table t = RandomTable(d);
     // Loops (a send that presses a button that sends back) keep the program
     // firing every tick until it exits: legitimate, and some runs have them.
-    for (int tries = 0; tries < 20 && klavorcfg::HasError(klavorcfg::CheckTable(t, {})) && !d.Percent(25); ++tries)
+    for (int tries = 0; tries < 20 && config::HasError(config::CheckTable(t, {})) && !d.Percent(25); ++tries)
         t = RandomTable(d);
     out.setUp.push_back(ConfigLine(t));
     if (d.Percent(3)) {
@@ -299,7 +299,7 @@ std::string ScenarioText(const Lines& lines, const std::string& heading) {
     for (std::string l; std::getline(h, l);) out += "# " + l + "\n";
     if (std::optional<Table> t = TableOf(lines)) {
         out += "#\n# The configuration below, as klavorcfg shows it:\n";
-        std::istringstream cfg(klavorcfg::FormatConfigText(*t));
+        std::istringstream cfg(config::FormatConfigText(*t));
         for (std::string l; std::getline(cfg, l);) out += "#   " + l + "\n";
     }
     if (!out.empty()) out += "\n";
@@ -369,7 +369,7 @@ class Watch {
 public:
     explicit Watch(const scenario::Scenario& s) : s_(s), start_(StartTime(s)) {
         if (s.configValue)
-            if (std::optional<Table> t = klavorcfg::DecodeValue(*s.configValue)) table_ = *t;
+            if (std::optional<Table> t = config::DecodeValue(*s.configValue)) table_ = *t;
         unfree_ = s.coredllLoads && s.coredllExports;
         for (std::size_t i = 0; i < s.actions.size(); ++i) {
             const scenario::Action& a = s.actions[i];
@@ -411,7 +411,7 @@ public:
 
 private:
     const scenario::Scenario& s_;
-    Table table_ = klavorcfg::DefaultTable();
+    Table table_ = config::DefaultTable();
     bool unfree_ = true;
     sim::Time start_;
     sim::Time lastTime_ = 0;
@@ -923,7 +923,7 @@ Lines Shrink(const Lines& failing, const std::function<bool(const Lines&)>& stil
         };
         for (int s = 0; s < KEY_SLOTS; ++s) {
             Table c = t;
-            c[s] = klavorcfg::DefaultTable()[s];
+            c[s] = config::DefaultTable()[s];
             if (std::memcmp(&c[s], &t[s], sizeof c[s]) != 0) tryTable(c);
         }
         for (int s = 0; s < KEY_SLOTS; ++s) {

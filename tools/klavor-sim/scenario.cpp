@@ -11,6 +11,7 @@
 #include "capture.h"
 #include "config_check.h"
 #include "config_text.h"
+#include "config_files.h"
 #include "files.h"
 #include "key_names.h"
 #include "key_table.h"
@@ -180,7 +181,7 @@ struct Parser {
             }
             s.configValue = bytes;
             s.configSource = "hex, " + std::to_string(bytes.size()) + " bytes";
-            s.configOrigin = klavorcfg::Origin{};
+            s.configOrigin = config::Origin{};
             s.configOrigin.file = file;
             s.configOrigin.line = line;
             return true;
@@ -188,7 +189,7 @@ struct Parser {
         std::string path = Unquote(rest);
         if (path.empty() || path[0] != '/') path = Dir(file) + path;
         std::string error;
-        auto loaded = klavorcfg::LoadConfig(path, &error);
+        auto loaded = files::LoadConfig(path, &error);
         if (!loaded) return Fail("config: " + error);
         s.configValue = loaded->value;
         s.configOrigin = loaded->origin;
@@ -573,9 +574,9 @@ std::variant<Scenario, ParseError> LoadScenario(const std::string& path) {
 std::vector<std::string> CheckConfiguration(const Scenario& s) {
     std::vector<std::string> out;
     if (!s.configValue) return out;
-    std::optional<klavorcfg::Table> table = klavorcfg::DecodeValue(*s.configValue);
+    std::optional<config::Table> table = config::DecodeValue(*s.configValue);
     if (!table) return out;
-    for (const klavorcfg::Finding& f : klavorcfg::CheckTable(*table, s.configOrigin)) out.push_back(f.text);
+    for (const config::Finding& f : config::CheckTable(*table, s.configOrigin)) out.push_back(f.text);
     return out;
 }
 

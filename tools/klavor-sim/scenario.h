@@ -31,7 +31,7 @@ struct Scenario {
     std::string file;
     std::optional<std::vector<std::uint8_t>> configValue;  // none: no registry value
     std::string configSource;
-    klavorcfg::Origin configOrigin;  // where the value's slots are written, for the check
+    config::Origin configOrigin;  // where the value's slots are written, for the check
     bool coredllLoads = true;
     bool coredllExports = true;
     int screenWidth = 240;

@@ -96,15 +96,15 @@ std::string Help() {
     return out + keys::NameList(78);
 }
 
-std::string WrongLength(const std::string& path, const klavorcfg::Bytes& value) {
+std::string WrongLength(const std::string& path, const config::Bytes& value) {
     return path + ": the value is " + std::to_string(value.size()) + " bytes long; the program takes only " +
            std::to_string(KEY_TABLE_BYTES);
 }
 
 struct Loaded {
-    klavorcfg::LoadedConfig config;
-    std::optional<klavorcfg::Table> table;         // none: not one table long
-    std::optional<klavorcfg::InstallCabinet> cab;  // when the file is a cabinet
+    config::LoadedConfig config;
+    std::optional<config::Table> table;         // none: not one table long
+    std::optional<config::InstallCabinet> cab;  // when the file is a cabinet
 };
 
 bool IsCabName(const std::string& path) {
@@ -118,30 +118,30 @@ std::optional<Loaded> Load(const std::string& path) {
     std::string error;
     std::optional<std::string> content = files::ReadInput(path, &error);
     if (!content) return Failed(error), std::nullopt;
-    if (klavorcfg::LooksLikeCabinet(*content) || IsCabName(path)) {
-        std::optional<klavorcfg::InstallCabinet> cab =
-            klavorcfg::ReadInstallCabinet(klavorcfg::Bytes(content->begin(), content->end()), path, &error);
+    if (config::LooksLikeCabinet(*content) || IsCabName(path)) {
+        std::optional<config::InstallCabinet> cab =
+            config::ReadInstallCabinet(config::Bytes(content->begin(), content->end()), path, &error);
         if (!cab) return Failed(error), std::nullopt;
         Loaded loaded;
         loaded.config.origin.file = path;
-        const klavorcfg::CeRegValue* value = klavorcfg::FindKlavorValue(cab->setup);
+        const config::CeRegValue* value = config::FindKlavorValue(cab->setup);
         if (value) {
             loaded.config.value = value->data;
-            loaded.table = klavorcfg::DecodeValue(value->data);
+            loaded.table = config::DecodeValue(value->data);
         }
         loaded.cab = std::move(cab);
         return loaded;
     }
-    std::optional<klavorcfg::LoadedConfig> config = klavorcfg::LoadConfig(path, &error);
-    if (!config) return Failed(error), std::nullopt;
-    return Loaded{*config, klavorcfg::DecodeValue(config->value), std::nullopt};
+    std::optional<config::LoadedConfig> read = config::ReadConfig(*content, path, &error);
+    if (!read) return Failed(error), std::nullopt;
+    return Loaded{*read, config::DecodeValue(read->value), std::nullopt};
 }
 
 // The configuration a command writes somewhere else: one table long.
 bool HasTable(const Loaded& loaded, const std::string& path) {
     if (loaded.table) return true;
-    if (loaded.cab && !klavorcfg::FindKlavorValue(loaded.cab->setup))
-        Failed(path + ": the cabinet sets no " + klavorcfg::RegistryValueName() + " value");
+    if (loaded.cab && !config::FindKlavorValue(loaded.cab->setup))
+        Failed(path + ": the cabinet sets no " + config::RegistryValueName() + " value");
     else
         Failed(WrongLength(path, loaded.config.value));
     return false;
@@ -149,13 +149,13 @@ bool HasTable(const Loaded& loaded, const std::string& path) {
 
 // Says what the check finds; true if nothing stops the write.
 bool Check(const Loaded& loaded, int* errors = nullptr, int* warnings = nullptr) {
-    std::vector<klavorcfg::Finding> found = klavorcfg::CheckTable(*loaded.table, loaded.config.origin);
-    for (const klavorcfg::Finding& f : found) {
+    std::vector<config::Finding> found = config::CheckTable(*loaded.table, loaded.config.origin);
+    for (const config::Finding& f : found) {
         std::cerr << f.text << "\n";
         if (f.error && errors) ++*errors;
         if (!f.error && warnings) ++*warnings;
     }
-    return !klavorcfg::HasError(found);
+    return !config::HasError(found);
 }
 
 struct Args {
@@ -218,7 +218,7 @@ int Reg(const std::vector<std::string>& argv) {
     if (!a->noCheck && !Check(*loaded)) return Failed(config + ": not written (--no-check writes it anyway)");
 
     std::string error;
-    if (!files::WriteOutput(out, klavorcfg::FormatRegFile(loaded->config.value), &error))
+    if (!files::WriteOutput(out, config::FormatRegFile(loaded->config.value), &error))
         return Failed("klavorcfg: " + error);
     return 0;
 }
@@ -262,12 +262,12 @@ int Cab(const std::vector<std::string>& argv) {
     std::optional<std::string> program = files::ReadInput(exe, &error);
     if (!program) return Failed(error);
     if (program->empty()) return Failed(exe + ": the file is empty");
-    klavorcfg::Bytes exeBytes(program->begin(), program->end());
+    config::Bytes exeBytes(program->begin(), program->end());
     if (!a->haveExe) std::cerr << "klavorcfg: klavor.exe from " << exe << "\n";
-    if (std::optional<std::string> problem = klavorcfg::ExeProblem(exeBytes))
+    if (std::optional<std::string> problem = config::ExeProblem(exeBytes))
         std::cerr << exe << ": warning: " << *problem << "; the phones cannot run it\n";
 
-    std::optional<klavorcfg::Bytes> value;
+    std::optional<config::Bytes> value;
     if (!a->noConfig) {
         const std::string& config = a->files[0];
         std::optional<Loaded> loaded = Load(config);
@@ -277,7 +277,7 @@ int Cab(const std::vector<std::string>& argv) {
         value = loaded->config.value;
     }
 
-    std::optional<klavorcfg::Bytes> cab = klavorcfg::BuildKlavorCabinet(exeBytes, value, Modified(exe), &error);
+    std::optional<config::Bytes> cab = config::BuildKlavorCabinet(exeBytes, value, Modified(exe), &error);
     if (!cab) return Failed("klavorcfg: cannot make the cabinet: " + error);
     if (!files::WriteOutput(out, std::string(cab->begin(), cab->end()), &error)) return Failed("klavorcfg: " + error);
     return 0;
@@ -294,8 +294,8 @@ int Show(const std::vector<std::string>& argv) {
     // that is what show shows: nothing there to check.
     if (loaded->table && !a->noCheck && !Check(*loaded))
         return Failed(file + ": not shown (--no-check shows it anyway)");
-    if (loaded->cab) return Print(klavorcfg::DescribeInstallCabinet(*loaded->cab, file));
-    return Print(klavorcfg::DescribeValue(loaded->config.value, file));
+    if (loaded->cab) return Print(config::DescribeInstallCabinet(*loaded->cab, file));
+    return Print(config::DescribeValue(loaded->config.value, file));
 }
 
 int CheckCommand(const std::vector<std::string>& argv) {
@@ -329,7 +329,7 @@ int main(int argc, char** argv) {
     if (command == "check") return CheckCommand(args);
     if (command == "defaults") {
         if (!args.empty()) return UsageError("defaults takes no arguments");
-        return Print("# Klavor's built-in configuration.\n" + klavorcfg::FormatConfigText(klavorcfg::DefaultTable()));
+        return Print("# Klavor's built-in configuration.\n" + config::FormatConfigText(config::DefaultTable()));
     }
     return UsageError("unknown command '" + command + "'");
 }

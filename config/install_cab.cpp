@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <map>
 
-namespace klavorcfg {
+namespace config {
 
 const char kCabAppName[] = "Klavor";
 const char kCabProvider[] = "Klavor project";
@@ -376,4 +376,4 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
     return out + DescribeValue(value->data, file + " " + RegistryValueName());
 }
 
-}  // namespace klavorcfg
+}  // namespace config

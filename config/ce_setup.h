@@ -13,8 +13,8 @@
 // The header words and entry fields whose meaning nobody has documented are
 // kept as numbers here, so that a control file read back shows what it holds
 // and one written gets the values the installer's own tools write.
-#ifndef KLAVOR_TOOLS_KLAVORCFG_CE_SETUP_H
-#define KLAVOR_TOOLS_KLAVORCFG_CE_SETUP_H
+#ifndef KLAVOR_CONFIG_CE_SETUP_H
+#define KLAVOR_CONFIG_CE_SETUP_H
 
 #include <cstdint>
 #include <optional>
@@ -24,7 +24,7 @@
 
 #include "config_text.h"  // Bytes
 
-namespace klavorcfg {
+namespace config {
 
 constexpr std::size_t kCeHeaderBytes = 100;
 constexpr std::uint16_t kCeMaxFileId = 998;  // .999 is the setup DLL, .000 this file
@@ -165,6 +165,6 @@ std::string CeRootName(std::uint16_t root);
 // A processor type as the devices report it: "ARM720", "StrongARM" ...
 std::string CeProcessorName(std::uint32_t processor);
 
-}  // namespace klavorcfg
+}  // namespace config
 
 #endif

@@ -8,7 +8,7 @@
 #include "key_names.h"
 #include "sequence.h"  // HOLD_TICKS
 
-namespace klavorcfg {
+namespace config {
 namespace {
 
 bool TakesKey(WORD mode) { return mode == MODE_FREE || mode == MODE_CAPTURE; }
@@ -110,7 +110,7 @@ private:
         found_.push_back({error, line, where + (error ? ": error: " : ": warning: ") + message});
     }
 
-    WORD ActionOf(const Press& p) const { return klavorcfg::ActionOf(t_, p); }
+    WORD ActionOf(const Press& p) const { return config::ActionOf(t_, p); }
 
     std::string Word(const Press& p) const { return PressWord(ClampIndex(t_, p.slot, p.index)); }
 
@@ -222,4 +222,4 @@ bool HasError(const std::vector<Finding>& findings) {
     return std::any_of(findings.begin(), findings.end(), [](const Finding& f) { return f.error; });
 }
 
-}  // namespace klavorcfg
+}  // namespace config

@@ -2,8 +2,8 @@
 // \Program Files\Klavor, a shortcut to it in \Windows\StartUp so that it
 // starts with the phone, and the configuration value; and reading any
 // Windows CE installation cabinet back as what its installer will do.
-#ifndef KLAVOR_TOOLS_KLAVORCFG_INSTALL_CAB_H
-#define KLAVOR_TOOLS_KLAVORCFG_INSTALL_CAB_H
+#ifndef KLAVOR_CONFIG_INSTALL_CAB_H
+#define KLAVOR_CONFIG_INSTALL_CAB_H
 
 #include <ctime>
 #include <optional>
@@ -13,7 +13,7 @@
 #include "cabinet.h"
 #include "ce_setup.h"
 
-namespace klavorcfg {
+namespace config {
 
 extern const char kCabAppName[];       // "Klavor"
 extern const char kCabProvider[];      // the maker, as the About box names it
@@ -56,6 +56,6 @@ const CeRegValue* FindKlavorValue(const CeSetup& setup);
 // is itself a configuration.
 std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string& file);
 
-}  // namespace klavorcfg
+}  // namespace config
 
 #endif

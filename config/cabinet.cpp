@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace klavorcfg {
+namespace config {
 namespace {
 
 constexpr std::size_t kHeaderBytes = 36;
@@ -277,4 +277,4 @@ std::optional<std::vector<CabMember>> ReadCabinet(const Bytes& content, const st
     return members;
 }
 
-}  // namespace klavorcfg
+}  // namespace config

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <set>
 
-namespace klavorcfg {
+namespace config {
 namespace {
 
 // Header offsets.
@@ -602,4 +602,4 @@ std::string CeProcessorName(std::uint32_t processor) {
     return "processor type " + std::to_string(processor);
 }
 
-}  // namespace klavorcfg
+}  // namespace config

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <sstream>
 
-namespace klavorcfg {
+namespace config {
 namespace {
 
 static_assert(KEY_ACTIONS == 5, "the press words below name five press counts");
@@ -364,4 +364,4 @@ std::string DescribeValue(const Bytes& value, const std::string& file) {
     return out + FormatConfigText(*table);
 }
 
-}  // namespace klavorcfg
+}  // namespace config

@@ -10,8 +10,8 @@
 // Printed: the phone's name where the platform's is an F-key a phone user
 // never sees (TTalk, not F3), otherwise the everyday name (Enter, Esc,
 // Backspace, PageUp, Up, A, 5, App1, F5).
-#ifndef KLAVOR_TOOLS_COMMON_KEY_NAMES_H
-#define KLAVOR_TOOLS_COMMON_KEY_NAMES_H
+#ifndef KLAVOR_CONFIG_KEY_NAMES_H
+#define KLAVOR_CONFIG_KEY_NAMES_H
 
 #include <optional>
 #include <string>

@@ -28,8 +28,8 @@
 // replaces all five (the ones not written send code 0), and presses then
 // defaults to the highest press written. Buttons with no line keep their
 // built-in entry, so an empty file gives the built-in table.
-#ifndef KLAVOR_TOOLS_KLAVORCFG_CONFIG_TEXT_H
-#define KLAVOR_TOOLS_KLAVORCFG_CONFIG_TEXT_H
+#ifndef KLAVOR_CONFIG_CONFIG_TEXT_H
+#define KLAVOR_CONFIG_CONFIG_TEXT_H
 
 #include <array>
 #include <cstdint>
@@ -39,7 +39,7 @@
 
 #include "key_table.h"
 
-namespace klavorcfg {
+namespace config {
 
 using Table = std::array<KeyEntry, KEY_SLOTS>;
 using Bytes = std::vector<std::uint8_t>;
@@ -106,13 +106,12 @@ struct LoadedConfig {
     Origin origin;  // the file, and for the text form the line of each slot
 };
 
-// The value bytes a file means, to store in the registry as they are: a
-// .reg file's value, a raw image whole, or the text form encoded. Only the
-// text form is sure to give KEY_TABLE_BYTES; the others give what the file
-// holds, so that a wrong length can be shown and tested. A file that cannot
-// be read gives "file: reason".
-std::optional<LoadedConfig> LoadConfig(const std::string& path, std::string* error);
-std::optional<Bytes> LoadConfigValue(const std::string& path, std::string* error);
+// The value bytes a file's content means (`path` names it, and decides
+// by its extension where DetectInputKind says so), to store in the registry
+// as they are: a .reg file's value, a raw image whole, or the text form
+// encoded. Only the text form is sure to give KEY_TABLE_BYTES; the others
+// give what the file holds, so that a wrong length can be shown and tested.
+std::optional<LoadedConfig> ReadConfig(const std::string& content, const std::string& path, std::string* error);
 
 // What `klavorcfg show` prints for a value read from `file`: the readable
 // form of what the program will use, with '#' notes, so the output can be
@@ -120,6 +119,6 @@ std::optional<Bytes> LoadConfigValue(const std::string& path, std::string* error
 // configuration will do wrong is CheckTable's (config_check.h).
 std::string DescribeValue(const Bytes& value, const std::string& file);
 
-}  // namespace klavorcfg
+}  // namespace config
 
 #endif

@@ -15,15 +15,15 @@
 //     reaches the slot's count, on the next tick; and so on.
 // Following this from every press a user can make finds the loops that
 // never end (errors) and the presses that set off others (warnings).
-#ifndef KLAVOR_TOOLS_KLAVORCFG_CONFIG_CHECK_H
-#define KLAVOR_TOOLS_KLAVORCFG_CONFIG_CHECK_H
+#ifndef KLAVOR_CONFIG_CONFIG_CHECK_H
+#define KLAVOR_CONFIG_CONFIG_CHECK_H
 
 #include <string>
 #include <vector>
 
 #include "config_text.h"
 
-namespace klavorcfg {
+namespace config {
 
 struct Finding {
     bool error = false;
@@ -63,6 +63,6 @@ int TicksToFire(const Table& table, Press press);
 // slot on the same key takes it away.
 bool Pressable(const Table& table, int slot);
 
-}  // namespace klavorcfg
+}  // namespace config
 
 #endif

@@ -5,8 +5,8 @@
 // file's bounds: libgcab takes some lies without complaint (a wrong total
 // size, a wrong count of data blocks, a file table somewhere else than the
 // header says), and a user should hear exactly what is wrong.
-#ifndef KLAVOR_TOOLS_KLAVORCFG_CABINET_H
-#define KLAVOR_TOOLS_KLAVORCFG_CABINET_H
+#ifndef KLAVOR_CONFIG_CABINET_H
+#define KLAVOR_CONFIG_CABINET_H
 
 #include <cstdint>
 #include <ctime>
@@ -16,7 +16,7 @@
 
 #include "config_text.h"  // Bytes
 
-namespace klavorcfg {
+namespace config {
 
 struct CabMember {
     std::string name;
@@ -36,6 +36,6 @@ std::optional<Bytes> WriteCabinet(const std::vector<CabMember>& members, std::ti
 // folders; refuses a cabinet that spans several files.
 std::optional<std::vector<CabMember>> ReadCabinet(const Bytes& content, const std::string& file, std::string* error);
 
-}  // namespace klavorcfg
+}  // namespace config
 
 #endif

@@ -7,10 +7,9 @@
 #include <iterator>
 
 #include "config_text.h"
-#include "files.h"
 #include "phone.h"  // UTF-16 and UTF-8
 
-namespace klavorcfg {
+namespace config {
 namespace {
 
 const char kRootName[] = "HKEY_LOCAL_MACHINE";
@@ -285,25 +284,23 @@ InputKind DetectInputKind(const std::string& path, const std::string& content) {
     return InputKind::Text;
 }
 
-std::optional<LoadedConfig> LoadConfig(const std::string& path, std::string* error) {
-    std::optional<std::string> content = files::ReadInput(path, error);
-    if (!content) return std::nullopt;
+std::optional<LoadedConfig> ReadConfig(const std::string& content, const std::string& path, std::string* error) {
     LoadedConfig loaded;
     loaded.origin.file = path;
-    switch (DetectInputKind(path, *content)) {
+    switch (DetectInputKind(path, content)) {
     case InputKind::RegFile: {
-        std::optional<Bytes> value = ParseRegFile(*content, path, error);
+        std::optional<Bytes> value = ParseRegFile(content, path, error);
         if (!value) return std::nullopt;
         loaded.value = *value;
         return loaded;
     }
     case InputKind::Image:
-        loaded.value.assign(content->begin(), content->end());
+        loaded.value.assign(content.begin(), content.end());
         return loaded;
     case InputKind::Text:
         break;
     }
-    std::optional<std::string> text = DecodeText(*content, path, error);
+    std::optional<std::string> text = DecodeText(content, path, error);
     if (!text) return std::nullopt;
     std::optional<Table> table = ParseConfigText(*text, path, error, &loaded.origin);
     if (!table) return std::nullopt;
@@ -311,10 +308,4 @@ std::optional<LoadedConfig> LoadConfig(const std::string& path, std::string* err
     return loaded;
 }
 
-std::optional<Bytes> LoadConfigValue(const std::string& path, std::string* error) {
-    std::optional<LoadedConfig> loaded = LoadConfig(path, error);
-    if (!loaded) return std::nullopt;
-    return loaded->value;
-}
-
-}  // namespace klavorcfg
+}  // namespace config
