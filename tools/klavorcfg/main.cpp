@@ -233,11 +233,13 @@ std::string DefaultExe() {
     return (self.parent_path() / "../../../phone/klavor.exe").lexically_normal().string();
 }
 
-// The members' date: klavor.exe's own, so that the same inputs make the
-// same cabinet.
-std::time_t Modified(const std::string& path) {
+// The members' date: klavor.exe's own modification time, seconds since
+// 1970 UTC, which the cabinet stores as that moment in UTC: the same
+// inputs make the same cabinet here and on the page (a browser gives the
+// file's lastModified), whatever the time zone.
+std::int64_t Modified(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_mtime) : static_cast<std::int64_t>(std::time(nullptr));
 }
 
 int Cab(const std::vector<std::string>& argv) {
