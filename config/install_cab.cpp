@@ -427,9 +427,14 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
                    " per folder, " + std::to_string(c.dataReserve) + " per data block), which the installer passes over";
         out += "\n";
     }
-    if (compressed)
-        out += "# warning: " + (compressed == c.folders.size() ? std::string("the cabinet is") : Plural(compressed, "folder") + " of " + std::to_string(c.folders.size()) + (compressed == 1 ? " is" : " are")) +
-               " compressed (MSZIP); Pocket PC 2003 does not take compressed cabinets, says Visual Studio 2008's documentation\n";
+    if (compressed) {
+        std::string which = compressed == c.folders.size()
+                                ? std::string("the cabinet is")
+                                : Plural(compressed, "folder") + " of " + std::to_string(c.folders.size()) +
+                                      (compressed == 1 ? " is" : " are");
+        out += "# warning: " + which + " compressed (MSZIP); Pocket PC 2003 does not take compressed cabinets, says Visual "
+               "Studio 2008's documentation\n";
+    }
 
     const CeRegValue* value = FindKlavorValue(s);
     if (!value) {
