@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace emu {
@@ -22,24 +23,39 @@ constexpr std::uint32_t kDataBase = 0x60000000;
 constexpr std::uint32_t kDataSize = 0x10000;
 constexpr std::uint32_t kTrapBase = 0x60100000;
 constexpr std::uint32_t kTrapSlots = kPage / 4;
-constexpr std::uint32_t kSentinel = kTrapBase;  // slot 0: where calls from the host return to
+// The trap page: slot 0 is the gate through which the host calls guest
+// code (blx ip), slot 1 where such a call returns to, the imports from slot
+// 2 on, and the last slot the emulator's end address, which nothing calls.
+constexpr std::uint32_t kGate = kTrapBase;
+constexpr std::uint32_t kReturnSlot = 1;
+constexpr std::uint32_t kUntil = kTrapBase + kPage - 4;
 constexpr std::uint32_t kStackBase = 0x60200000;
 constexpr std::uint32_t kDefaultStack = 0x10000;  // Windows CE's usual reserve
 constexpr std::uint32_t kMaxStack = 0x01000000;
-constexpr std::uint32_t kTrapInstruction = 0xE12FFF1E;  // bx lr; never run, the hook stops first
+constexpr std::uint32_t kGateInstruction = 0xE12FFF3C;  // blx ip
+constexpr std::uint32_t kTrapInstruction = 0xE12FFF1E;  // bx lr: the call returns once served
 constexpr std::uint32_t kMaxText = 0x8000;            // characters in one string argument
 
-constexpr int kSavedRegs[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3, UC_ARM_REG_R4,
-                              UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,  UC_ARM_REG_R8, UC_ARM_REG_R9,
-                              UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
-                              UC_ARM_REG_PC,  UC_ARM_REG_CPSR};
-constexpr int kSavedCount = sizeof kSavedRegs / sizeof kSavedRegs[0];
+// The registers a call from the host into guest code leaves as they were
+// (not the flags: no caller may rely on them across a call).
+constexpr int kCallRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,  UC_ARM_REG_R4,
+                             UC_ARM_REG_R5, UC_ARM_REG_R6, UC_ARM_REG_R7,  UC_ARM_REG_R8,  UC_ARM_REG_R9,
+                             UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR};
+constexpr int kCallRegCount = sizeof kCallRegs / sizeof kCallRegs[0];
+constexpr int kTrapRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,
+                             UC_ARM_REG_R3, UC_ARM_REG_SP, UC_ARM_REG_LR};
 
 Machine* g_current = nullptr;
 
 std::string Hex(std::uint64_t v) {
     char buf[24];
     std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+std::string Word(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X", v);
     return buf;
 }
 
@@ -86,9 +102,8 @@ const char* ExceptionName(std::uint32_t intno) {
 // ---- Calls -----------------------------------------------------------------------
 
 std::uint32_t Call::U(int i) const {
-    static const int regs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3};
-    if (i < 4) return m.Reg(regs[i]);
-    std::uint32_t at = m.Reg(UC_ARM_REG_SP) + 4u * static_cast<std::uint32_t>(i - 4);
+    if (i < 4) return regs[i];
+    std::uint32_t at = sp + 4u * static_cast<std::uint32_t>(i - 4);
     return m.ReadWord(at, *this, "argument " + std::to_string(i + 1) + " on the stack");
 }
 
@@ -120,7 +135,11 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
         if (uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_PXA270) != UC_ERR_OK)
             throw Fault("Unicorn has no PXA270 CPU model");
 
+        // Handed out by index while calls are served: never moved.
+        traps_.reserve(kTrapSlots);
+        traps_.push_back(Trap{"the gate into the program", {}, nullptr});
         traps_.push_back(Trap{"the return to the phone", {}, nullptr});
+
         std::vector<std::uint8_t> memory = image.memory;
         for (const Import& imp : image.imports) {
             Trap t{imp.Text(), {}, nullptr};
@@ -137,6 +156,7 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
                       memory.data() + s.rva);
         MapRegion(kDataBase, kDataSize, UC_PROT_READ | UC_PROT_WRITE, "the guest data", nullptr);
         std::vector<std::uint32_t> trapPage(kTrapSlots, kTrapInstruction);
+        trapPage[0] = kGateInstruction;
         MapRegion(kTrapBase, kPage, UC_PROT_READ | UC_PROT_EXEC, "the phone's call traps",
                   reinterpret_cast<const std::uint8_t*>(trapPage.data()));
         std::uint32_t stack = image.stackReserve ? PageUp(image.stackReserve) : kDefaultStack;
@@ -147,16 +167,17 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
         uc_hook h;
         // A code hook over the image makes Unicorn keep pc exact at every
         // instruction there, so that a bad access names its instruction and
-        // not just the start of its block. The program runs few instructions
-        // between calls; the cost does not show in the speed bench.
+        // not just the start of its block. The trap page's hook, past the
+        // gate, finds the calls.
         if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnImageCode), this, image.imageBase,
                         image.imageBase + image.imageSize - 1) != UC_ERR_OK ||
-            uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnTrap), this, kTrapBase,
+            uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnTrap), this, kGate + 4,
                         kTrapBase + kPage - 1) != UC_ERR_OK ||
             uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&OnBadAccess), this, 1, 0) !=
                 UC_ERR_OK ||
             uc_hook_add(uc_, &h, UC_HOOK_INTR, reinterpret_cast<void*>(&OnInterrupt), this, 1, 0) != UC_ERR_OK)
             throw Fault("Unicorn refused a hook");
+        emulator_ = std::make_unique<Fiber>(&EmulatorMain, this);
     } catch (...) {
         uc_close(uc_);
         throw;
@@ -165,12 +186,20 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
 }
 
 Machine::~Machine() {
+    // A run that ended inside a call (thrown out of a waiting call, or by
+    // ExitThread) leaves the emulator waiting in the trap's hook: let it
+    // stop, so that its frames unwind as Unicorn's own.
+    if (emulator_->Started() && !emulator_->Ended()) {
+        stopping_ = true;
+        emulator_->Resume();
+    }
+    emulator_.reset();
     uc_close(uc_);
     g_current = nullptr;
 }
 
 std::uint32_t Machine::AddTrap(Trap trap) {
-    if (traps_.size() >= kTrapSlots) throw Fault(path_ + ": more imports than the phone's trap page holds");
+    if (traps_.size() >= kTrapSlots - 1) throw Fault(path_ + ": more imports than the phone's trap page holds");
     traps_.push_back(std::move(trap));
     return kTrapBase + 4u * static_cast<std::uint32_t>(traps_.size() - 1);
 }
@@ -198,8 +227,9 @@ std::string Machine::Where(std::uint32_t addr) const {
 }
 
 std::string Machine::LastCall() const {
-    if (lastCall_.empty()) return "before the program's first call of the phone";
-    return "after the program's last call of the phone, " + lastCall_ + " from " + Hex(lastCaller_ - 4);
+    if (lastTrap_ < 0) return "before the program's first call of the phone";
+    return "after the program's last call of the phone, " + traps_[static_cast<std::size_t>(lastTrap_)].name +
+           " from " + Hex(lastCaller_ - 4);
 }
 
 void Machine::Check(std::uint32_t addr, std::uint32_t size, std::uint32_t perm, const Call& c,
@@ -300,7 +330,7 @@ LRESULT Machine::CallWindowProcedure(int slot, HWND hwnd, UINT msg, WPARAM wPara
 
 std::uint32_t Machine::HostFunctionTrap(const std::string& name, const void* fn,
                                         std::function<std::uint32_t(const Call&)> serve) {
-    for (std::size_t i = 1; i < traps_.size(); ++i)
+    for (std::size_t i = kReturnSlot + 1; i < traps_.size(); ++i)
         if (traps_[i].hostFunction == fn && traps_[i].name == name)
             return kTrapBase + 4u * static_cast<std::uint32_t>(i);
     return AddTrap(Trap{name, std::move(serve), fn});
@@ -312,69 +342,79 @@ std::uint32_t Machine::CallGuest(std::uint32_t address, std::initializer_list<st
                                  const char* what) {
     if (address & 1) throw Fault(path_ + ": " + what + " at " + Hex(address) + " is Thumb code; the program is ARM code");
     if (args.size() > 4) throw Fault("a call into the program with more than four arguments");
-    std::uint32_t saved[kSavedCount];
-    void* savedPtrs[kSavedCount];
-    for (int i = 0; i < kSavedCount; ++i) savedPtrs[i] = &saved[i];
-    uc_reg_read_batch(uc_, const_cast<int*>(kSavedRegs), savedPtrs, kSavedCount);
+    if (emulator_->Ended()) throw Fault(path_ + ": the emulated phone has stopped");
+    std::uint32_t saved[kCallRegCount];
+    void* savedPtrs[kCallRegCount];
+    for (int i = 0; i < kCallRegCount; ++i) savedPtrs[i] = &saved[i];
+    uc_reg_read_batch(uc_, const_cast<int*>(kCallRegs), savedPtrs, kCallRegCount);
 
     // Below the caller's stack pointer the stack is free: a call from inside
     // a served call nests on the same stack, as on the phone.
     std::uint32_t sp = (depth_ == 0 ? stackTop_ : saved[13]) & ~7u;
-    static const int argRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3};
+    std::uint32_t regs[7] = {0, 0, 0, 0, address, sp, kGate};
     int n = 0;
-    for (std::uint32_t a : args) SetReg(argRegs[n++], a);
-    SetReg(UC_ARM_REG_SP, sp);
-    SetReg(UC_ARM_REG_LR, kSentinel);
+    for (std::uint32_t a : args) regs[n++] = a;
+    static const int callRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3,
+                                   UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR};
+    void* regPtrs[7];
+    for (int i = 0; i < 7; ++i) regPtrs[i] = &regs[i];
+    uc_reg_write_batch(uc_, const_cast<int*>(callRegs), regPtrs, 7);
 
     struct Depth {
         int& d;
         explicit Depth(int& depth) : d(depth) { ++d; }
         ~Depth() { --d; }
     } depth(depth_);
-    Run(address);
-    std::uint32_t result = Reg(UC_ARM_REG_R0);
-    uc_reg_write_batch(uc_, const_cast<int*>(kSavedRegs), savedPtrs, kSavedCount);
-    return result;
-}
-
-void Machine::Run(std::uint32_t pc) {
+    // The guest goes on from where it waits (a trap's bx lr, now to the
+    // gate) or, the first time, starts at the gate; the gate calls ip and
+    // returns to the return slot. Calls of the phone on the way are served
+    // here, each perhaps calling into the guest again.
     for (;;) {
-        stop_ = Stop::None;
-        badType_.reset();
-        uc_err err = uc_emu_start(uc_, pc, kSentinel, 0, 0);
-        if (err != UC_ERR_OK) FailRun(err);
-        if (stop_ == Stop::Exception) FailRun(UC_ERR_EXCEPTION);
-        if (stop_ == Stop::Trap) {
-            pc = Serve(stopTrap_);
+        Continue();
+        if (emulator_->Ended()) FailRun();
+        if (trapSlot_ != kReturnSlot) {
+            Serve(trapSlot_);
             continue;
         }
-        if (Reg(UC_ARM_REG_PC) == kSentinel) return;
-        throw Fault(path_ + ": the emulator stopped at " + Hex(Reg(UC_ARM_REG_PC)) + " for no reason it gave");
+        std::uint32_t result = Reg(UC_ARM_REG_R0);
+        if (Reg(UC_ARM_REG_SP) != sp)
+            throw Fault(path_ + ": " + what + " returned with its stack pointer at " + Hex(Reg(UC_ARM_REG_SP)) +
+                        ", not " + Hex(sp) + ", " + LastCall());
+        uc_reg_write_batch(uc_, const_cast<int*>(kCallRegs), savedPtrs, kCallRegCount);
+        return result;
     }
 }
 
-std::uint32_t Machine::Serve(std::uint32_t trap) {
-    // Copied: serving may add traps (GetProcAddressW) and so move the table.
-    std::string name = traps_[trap].name;
-    auto serve = traps_[trap].serve;
-    std::uint32_t lr = Reg(UC_ARM_REG_LR);
-    Call c{*this, name, lr};
-    lastCall_ = name;
-    lastCaller_ = lr;
-    if (!serve) c.Fail("the emulated phone does not provide this import");
-    SetReg(UC_ARM_REG_R0, serve(c));
-    if (lr & 1) c.Fail("it returns to Thumb code at " + Hex(lr) + "; the program is ARM code");
-    return lr;
+void Machine::Continue() { emulator_->Resume(); }
+
+// On the emulator's stack: the one run of the program, until it ends.
+void Machine::EmulatorMain(void* self) {
+    auto* m = static_cast<Machine*>(self);
+    m->endError_ = uc_emu_start(m->uc_, kGate, kUntil, 0, 0);
 }
 
-void Machine::FailRun(uc_err err) {
+void Machine::Serve(std::uint32_t slot) {
+    const Trap& trap = traps_[slot];  // traps_ never moves
+    std::uint32_t r[6];
+    void* ptrs[6];
+    for (int i = 0; i < 6; ++i) ptrs[i] = &r[i];
+    uc_reg_read_batch(uc_, const_cast<int*>(kTrapRegs), ptrs, 6);
+    Call c{*this, trap.name, r[5], {r[0], r[1], r[2], r[3]}, r[4]};
+    lastTrap_ = static_cast<int>(slot);
+    lastCaller_ = r[5];
+    if (!trap.serve) c.Fail("the emulated phone does not provide this import");
+    SetReg(UC_ARM_REG_R0, trap.serve(c));
+    if (r[5] & 1) c.Fail("it returns to Thumb code at " + Hex(r[5]) + "; the program is ARM code");
+}
+
+void Machine::FailRun() {
     std::string what;
     std::uint32_t pc = Reg(UC_ARM_REG_PC);
-    if (badType_) {
+    if (bad_) {
         std::string size = std::to_string(badSize_) + " bytes";
-        std::uint32_t at = static_cast<std::uint32_t>(badAddress_);
+        auto at = static_cast<std::uint32_t>(badAddress_);
         pc = badPc_;
-        switch (*badType_) {
+        switch (badType_) {
         case UC_MEM_READ_UNMAPPED: what = "a read of " + size + " at " + Hex(at) + ", " + Where(at); break;
         case UC_MEM_WRITE_UNMAPPED: what = "a write of " + size + " at " + Hex(at) + ", " + Where(at); break;
         case UC_MEM_FETCH_UNMAPPED: what = "a jump to " + Hex(at) + ", " + Where(at); break;
@@ -383,49 +423,52 @@ void Machine::FailRun(uc_err err) {
         case UC_MEM_FETCH_PROT: what = "code run at " + Hex(at) + " " + Where(at) + ", which is not code"; break;
         default: what = "a bad access at " + Hex(at); break;
         }
-    } else if (err == UC_ERR_INSN_INVALID) {
+    } else if (endError_ == UC_ERR_INSN_INVALID) {
         std::uint32_t word = 0;
         uc_mem_read(uc_, pc, &word, 4);
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%08X", word);
-        what = std::string("an undefined instruction (") + buf +
-               ") for the phones' CPU (XScale PXA270, ARMv5TE)";
-    } else if (err == UC_ERR_EXCEPTION && stop_ == Stop::Exception) {
+        what = "an undefined instruction (" + Word(word) + ") for the phones' CPU (XScale PXA270, ARMv5TE)";
+    } else if (interrupted_) {
         pc = interruptPc_;
         what = std::string("a ") + ExceptionName(interrupt_) + " (exception " + std::to_string(interrupt_) + ")";
+    } else if (endError_ != UC_ERR_OK) {
+        what = std::string("the emulator failed: ") + uc_strerror(endError_);
     } else {
-        what = std::string("the emulator failed: ") + uc_strerror(err);
+        what = "the emulator stopped for no reason it gave";
     }
     throw Fault(path_ + ": " + what + " at pc " + Hex(pc) + ", " + LastCall());
 }
+
+// ---- Hooks: on the emulator's stack, inside Unicorn; they never throw ----------------
 
 void Machine::OnImageCode(uc_engine*, std::uint64_t, std::uint32_t, void*) {}
 
 void Machine::OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t, void* self) {
     auto* m = static_cast<Machine*>(self);
-    auto slot = static_cast<std::uint32_t>((address - kTrapBase) / 4);
-    if (slot != 0) {
-        m->stop_ = Stop::Trap;
-        m->stopTrap_ = slot;
-    }
-    uc_emu_stop(uc);
+    m->trapSlot_ = static_cast<std::uint32_t>((address - kTrapBase) / 4);
+    m->emulator_->Yield();
+    if (m->stopping_) uc_emu_stop(uc);
 }
 
 bool Machine::OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
                           void* self) {
     auto* m = static_cast<Machine*>(self);
-    m->badType_ = type;
-    m->badAddress_ = address;
-    m->badSize_ = size;
-    uc_reg_read(uc, UC_ARM_REG_PC, &m->badPc_);
+    if (!m->bad_) {
+        m->bad_ = true;
+        m->badType_ = type;
+        m->badAddress_ = address;
+        m->badSize_ = size;
+        uc_reg_read(uc, UC_ARM_REG_PC, &m->badPc_);
+    }
     return false;  // not handled: the run stops
 }
 
 void Machine::OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self) {
     auto* m = static_cast<Machine*>(self);
-    m->stop_ = Stop::Exception;
-    m->interrupt_ = intno;
-    uc_reg_read(uc, UC_ARM_REG_PC, &m->interruptPc_);
+    if (!m->interrupted_) {
+        m->interrupted_ = true;
+        m->interrupt_ = intno;
+        uc_reg_read(uc, UC_ARM_REG_PC, &m->interruptPc_);
+    }
     uc_emu_stop(uc);
 }
 

@@ -1,13 +1,15 @@
 // The emulated ARM CPU with the program's address space, and the way calls
 // cross between guest code and host code.
 //
-// Guest code runs only inside Machine::Run. Every import points at its own
-// trap address; the code hook on the trap page only notes which trap was
-// hit and stops the emulator. The host then serves the call outside
-// uc_emu_start and resumes the guest at its return address. A call from the
-// host into guest code (WinMain, the window procedure) starts the emulator
-// again with lr at a sentinel address, so calls nest in host frames only and
-// a C++ exception (sim::Halted, Fault) never crosses Unicorn's frames.
+// The emulator is started once per program, on a stack of its own (see
+// fiber.h), and runs until the program ends. Every import points at its
+// own trap address; the code hook on the trap page hands the call to the
+// host's stack, which serves it and lets the guest go on at the trap's
+// `bx lr`, with no stop of the emulator. A call from the host into guest
+// code (WinMain, the window procedure) goes through a gate on the trap page
+// (`blx ip`) that returns to a trap of its own: the guest's stack carries
+// the nesting, the host's frames wait on theirs, and a C++ exception
+// (sim::Halted, Fault) never crosses Unicorn's frames.
 #ifndef KLAVOR_EMU_MACHINE_H
 #define KLAVOR_EMU_MACHINE_H
 
@@ -17,11 +19,12 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "emu.h"
+#include "fiber.h"
 
 namespace emu {
 
@@ -38,6 +41,8 @@ struct Call {
     Machine& m;
     const std::string& name;  // what the trap stands for, e.g. "COREDLL.dll!GetMessageW"
     std::uint32_t returnTo;   // the caller's lr
+    std::uint32_t regs[4];    // r0-r3
+    std::uint32_t sp;
 
     std::uint32_t U(int i) const;  // argument word i: r0-r3, then the stack
     std::int32_t I(int i) const { return static_cast<std::int32_t>(U(i)); }
@@ -70,7 +75,8 @@ public:
     static Machine& Current();  // the machine whose program is running
 
     // Runs guest code at address with up to four word arguments until it
-    // returns; the result is r0. Registers are as they were afterwards.
+    // returns; the result is r0. The registers a caller may rely on (r4-r11,
+    // sp) and the others but r0 are as they were.
     std::uint32_t CallGuest(std::uint32_t address, std::initializer_list<std::uint32_t> args, const char* what);
 
     // Guest memory as the program may use it: a read needs read access, a
@@ -110,20 +116,20 @@ private:
         std::function<std::uint32_t(const Call&)> serve;  // empty: not served
         const void* hostFunction = nullptr;
     };
-    enum class Stop { None, Trap, Exception };
 
     std::uint32_t AddTrap(Trap trap);
     void MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
                    const std::uint8_t* data);
     const Region* RegionOf(std::uint32_t addr) const;
-    void Run(std::uint32_t pc);
-    std::uint32_t Serve(std::uint32_t trap);
-    [[noreturn]] void FailRun(uc_err err);
+    void Continue();
+    void Serve(std::uint32_t slot);
+    [[noreturn]] void FailRun();
     std::string Where(std::uint32_t addr) const;
     std::string LastCall() const;
 
-    static void OnImageCode(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void EmulatorMain(void* self);
     static void OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void OnImageCode(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
     static bool OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
                             void* self);
     static void OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self);
@@ -131,24 +137,30 @@ private:
     std::string path_;
     uc_engine* uc_ = nullptr;
     std::vector<Region> regions_;
-    std::vector<Trap> traps_;  // index = (address - kTrapBase) / 4
+    std::vector<Trap> traps_;  // index = (address - kTrapBase) / 4; never reallocated
     std::uint32_t dataUsed_ = 0;
     std::uint32_t stackTop_ = 0;
     std::vector<std::uint32_t> wndProcs_;  // guest address by thunk slot
     int depth_ = 0;
 
+    // The emulator's own stack, and what it reports when it hands over.
+    std::unique_ptr<Fiber> emulator_;
+    std::uint32_t trapSlot_ = 0;  // the trap that handed over
+    uc_err endError_ = UC_ERR_OK;  // once the emulator has stopped for good
+    bool stopping_ = false;        // the run ends: the emulator is to stop
+
     // Set by the hooks, read once the emulator has stopped.
-    Stop stop_ = Stop::None;
-    std::uint32_t stopTrap_ = 0;
-    std::uint32_t interrupt_ = 0;
-    std::uint32_t interruptPc_ = 0;
-    std::optional<uc_mem_type> badType_;
+    bool bad_ = false;
+    uc_mem_type badType_ = UC_MEM_READ;
     std::uint64_t badAddress_ = 0;
     int badSize_ = 0;
     std::uint32_t badPc_ = 0;
+    bool interrupted_ = false;
+    std::uint32_t interrupt_ = 0;
+    std::uint32_t interruptPc_ = 0;
 
     // The program's last call of the phone, for messages about what came after.
-    std::string lastCall_;
+    int lastTrap_ = -1;
     std::uint32_t lastCaller_ = 0;
 };
 
