@@ -3,8 +3,10 @@
 // repeated runs; prints both and their ratio. The timelines must be the
 // same, or the numbers would compare different work.
 //
-//   klavor_emu_bench EXE [SCENARIO...]
+//   klavor_emu_bench [--once] EXE [SCENARIO...]
 // Without scenarios: examples/demo.scenario and one hour of phone time.
+// --once: each run once, untimed, for counting instructions under callgrind
+// (tests/emu/emu_callgrind.sh).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,10 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 // The median time of one run, in milliseconds, over enough runs to fill
 // about half a second (at least five).
-double MedianMs(const scenario::Scenario& s, const scenario::Program& program, std::string* timeline) {
+double MedianMs(const scenario::Scenario& s, const scenario::Program& program, std::string* timeline, bool once) {
     std::vector<double> times;
     double total = 0;
-    while (times.size() < 5 || total < 500) {
+    while (times.size() < (once ? 1 : 5) || (!once && total < 500)) {
         auto start = Clock::now();
         scenario::Outcome o = scenario::Run(s, false, program);
         double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -38,8 +40,10 @@ double MedianMs(const scenario::Scenario& s, const scenario::Program& program, s
 }  // namespace
 
 int main(int argc, char** argv) {
+    bool once = argc > 1 && std::string(argv[1]) == "--once";
+    if (once) --argc, ++argv;
     if (argc < 2) {
-        std::fprintf(stderr, "usage: klavor_emu_bench EXE [SCENARIO...]\n");
+        std::fprintf(stderr, "usage: klavor_emu_bench [--once] EXE [SCENARIO...]\n");
         return 2;
     }
     std::string error;
@@ -67,8 +71,8 @@ int main(int argc, char** argv) {
         }
         const auto& s = std::get<scenario::Scenario>(loaded);
         std::string hostLine, phoneLine;
-        double host = MedianMs(s, nullptr, &hostLine);
-        double emulated = MedianMs(s, phone, &phoneLine);
+        double host = MedianMs(s, nullptr, &hostLine, once);
+        double emulated = MedianMs(s, phone, &phoneLine, once);
         std::string name = file.substr(file.find_last_of('/') + 1);
         std::printf("%-40s %9.2f ms %9.2f ms %7.1fx\n", name.c_str(), host, emulated, emulated / host);
         if (hostLine != phoneLine) {
