@@ -35,6 +35,7 @@ constexpr std::uint32_t kMaxStack = 0x01000000;
 constexpr std::uint32_t kGateInstruction = 0xE12FFF3C;  // blx ip
 constexpr std::uint32_t kTrapInstruction = 0xE12FFF1E;  // bx lr: the call returns once served
 constexpr std::uint32_t kMaxText = 0x8000;            // characters in one string argument
+constexpr std::uint32_t kMaxBlock = 512;              // instructions in one of Unicorn's blocks
 
 // The registers a call from the host into guest code leaves as they were
 // (not the flags: no caller may rely on them across a call).
@@ -42,6 +43,11 @@ constexpr int kCallRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_AR
                              UC_ARM_REG_R5, UC_ARM_REG_R6, UC_ARM_REG_R7,  UC_ARM_REG_R8,  UC_ARM_REG_R9,
                              UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR};
 constexpr int kCallRegCount = sizeof kCallRegs / sizeof kCallRegs[0];
+constexpr int kAllRegs[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3, UC_ARM_REG_R4,
+                            UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,  UC_ARM_REG_R8, UC_ARM_REG_R9,
+                            UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
+                            UC_ARM_REG_PC,  UC_ARM_REG_CPSR};
+constexpr int kAllRegCount = sizeof kAllRegs / sizeof kAllRegs[0];
 constexpr int kTrapRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,
                              UC_ARM_REG_R3, UC_ARM_REG_SP, UC_ARM_REG_LR};
 
@@ -95,6 +101,22 @@ const char* ExceptionName(std::uint32_t intno) {
     case 7: return "breakpoint (bkpt)";
     default: return "CPU exception";
     }
+}
+
+// Whether Unicorn ends a block of code after this ARM instruction: it
+// writes the pc (a branch, bx, a load or data processing into pc) or calls
+// the system. Only instructions that certainly end one are named, so that
+// the search for a faulting instruction never stops short of it.
+bool EndsBlock(std::uint32_t insn) {
+    if (insn >> 28 == 0xF) return (insn & 0x0E000000) == 0x0A000000;  // blx to an immediate
+    if ((insn & 0x0E000000) == 0x0A000000) return true;               // b, bl
+    if ((insn & 0x0FFFFFD0) == 0x012FFF10) return true;               // bx, blx to a register
+    if ((insn & 0x0F000000) == 0x0F000000) return true;               // svc
+    if ((insn & 0x0E108000) == 0x08108000) return true;               // ldm with pc
+    if ((insn & 0x0C10F000) == 0x0410F000) return true;               // ldr pc
+    bool dataProcessing = (insn & 0x0C000000) == 0 && (insn & 0x0E000090) != 0x00000090;
+    std::uint32_t op = (insn >> 21) & 0xF;
+    return dataProcessing && (insn & 0x0000F000) == 0x0000F000 && (op < 8 || op > 11);
 }
 
 }  // namespace
@@ -165,13 +187,9 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
         stackTop_ = kStackBase + stack;
 
         uc_hook h;
-        // A code hook over the image makes Unicorn keep pc exact at every
-        // instruction there, so that a bad access names its instruction and
-        // not just the start of its block. The trap page's hook, past the
-        // gate, finds the calls.
-        if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnImageCode), this, image.imageBase,
-                        image.imageBase + image.imageSize - 1) != UC_ERR_OK ||
-            uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnTrap), this, kGate + 4,
+        // No code hook over the image: it would cost a call at every
+        // instruction. The trap page's hook, past the gate, finds the calls.
+        if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnTrap), this, kGate + 4,
                         kTrapBase + kPage - 1) != UC_ERR_OK ||
             uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&OnBadAccess), this, 1, 0) !=
                 UC_ERR_OK ||
@@ -301,6 +319,21 @@ std::uint32_t Machine::Reg(int reg) const {
 
 void Machine::SetReg(int reg, std::uint32_t v) { uc_reg_write(uc_, reg, &v); }
 
+Machine::Registers Machine::ReadRegisters() const {
+    Registers at{};
+    void* ptrs[kAllRegCount];
+    for (int i = 0; i < 16; ++i) ptrs[i] = &at.r[i];
+    ptrs[16] = &at.cpsr;
+    uc_reg_read_batch(uc_, const_cast<int*>(kAllRegs), ptrs, kAllRegCount);
+    return at;
+}
+
+std::uint32_t Machine::CodeWord(std::uint32_t addr) const {
+    std::uint32_t word = 0;
+    uc_mem_read(uc_, addr, &word, 4);
+    return word;
+}
+
 std::uint32_t Machine::Handle(const void* h, const Call& c) const {
     auto v = reinterpret_cast<std::uintptr_t>(h);
     if (v > 0xFFFFFFFFu) c.Fail("the phone's handle " + Hex(v) + " does not fit the program's 32 bits");
@@ -407,64 +440,109 @@ void Machine::Serve(std::uint32_t slot) {
     if (r[5] & 1) c.Fail("it returns to Thumb code at " + Hex(r[5]) + "; the program is ARM code");
 }
 
+// The instructions of the faulting block that, run alone on the registers
+// the fault left, make the same access: the faulting one among them.
+// Unicorn names only the block's start; running the block's instructions
+// one by one costs nothing until a fault.
+std::vector<std::uint32_t> Machine::InstructionsMaking(const Access& fault, const Registers& at) {
+    std::vector<std::uint32_t> found;
+    const Region* code = RegionOf(at.r[15]);
+    if (!code || !(code->perms & UC_PROT_EXEC)) return found;
+    // Unicorn's blocks already translated would run on past one step.
+    std::uint64_t end = std::min<std::uint64_t>(code->end, std::uint64_t{at.r[15]} + 4 * kMaxBlock);
+    uc_ctl_remove_cache(uc_, std::uint64_t{at.r[15]}, end);
+    probing_ = true;
+    probeFor_ = fault;
+    for (std::uint32_t pc = at.r[15], n = 0; pc + 4 <= code->end && n < kMaxBlock; pc += 4, ++n) {
+        for (int i = 0; i < 15; ++i) SetReg(kAllRegs[i], at.r[i]);
+        SetReg(UC_ARM_REG_CPSR, at.cpsr);
+        probeHit_ = false;
+        uc_emu_start(uc_, pc, kUntil, 0, 1);
+        if (probeHit_) found.push_back(pc);
+        if (EndsBlock(CodeWord(pc))) break;
+    }
+    probing_ = false;
+    return found;
+}
+
+std::string Machine::PcOf(const Access& fault, const Registers& at) {
+    std::vector<std::uint32_t> pcs = InstructionsMaking(fault, at);
+    if (pcs.empty()) return "in the block of code at pc " + Hex(at.r[15]);
+    std::string out = "at pc " + Hex(pcs[0]);
+    for (std::size_t i = 1; i < pcs.size(); ++i) out += (i + 1 == pcs.size() ? " or " : ", ") + Hex(pcs[i]);
+    if (pcs.size() > 1) out += " (the emulator cannot tell which)";
+    return out;
+}
+
 void Machine::FailRun() {
     std::string what;
-    std::uint32_t pc = Reg(UC_ARM_REG_PC);
+    std::string pc;
     if (bad_) {
-        std::string size = std::to_string(badSize_) + " bytes";
-        auto at = static_cast<std::uint32_t>(badAddress_);
-        pc = badPc_;
-        switch (badType_) {
-        case UC_MEM_READ_UNMAPPED: what = "a read of " + size + " at " + Hex(at) + ", " + Where(at); break;
-        case UC_MEM_WRITE_UNMAPPED: what = "a write of " + size + " at " + Hex(at) + ", " + Where(at); break;
-        case UC_MEM_FETCH_UNMAPPED: what = "a jump to " + Hex(at) + ", " + Where(at); break;
-        case UC_MEM_WRITE_PROT: what = "a write of " + size + " at " + Hex(at) + " " + Where(at) + ", which is read-only"; break;
-        case UC_MEM_READ_PROT: what = "a read of " + size + " at " + Hex(at) + " " + Where(at) + ", which is not readable"; break;
-        case UC_MEM_FETCH_PROT: what = "code run at " + Hex(at) + " " + Where(at) + ", which is not code"; break;
-        default: what = "a bad access at " + Hex(at); break;
+        const Access& a = badAccess_;
+        std::string size = std::to_string(a.size) + " bytes";
+        std::string at = Hex(a.address);
+        Registers regs = ReadRegisters();
+        switch (a.type) {
+        case UC_MEM_READ_UNMAPPED: what = "a read of " + size + " at " + at + ", " + Where(a.address); break;
+        case UC_MEM_WRITE_UNMAPPED: what = "a write of " + size + " at " + at + ", " + Where(a.address); break;
+        case UC_MEM_FETCH_UNMAPPED: what = "a jump to " + at + ", " + Where(a.address); break;
+        case UC_MEM_WRITE_PROT: what = "a write of " + size + " at " + at + " " + Where(a.address) + ", which is read-only"; break;
+        case UC_MEM_READ_PROT: what = "a read of " + size + " at " + at + " " + Where(a.address) + ", which is not readable"; break;
+        case UC_MEM_FETCH_PROT: what = "code run at " + at + " " + Where(a.address) + ", which is not code"; break;
+        default: what = "a bad access at " + at; break;
         }
+        // A fetch faults where it would have run; a data access somewhere
+        // in the block Unicorn names.
+        bool fetch = a.type == UC_MEM_FETCH_UNMAPPED || a.type == UC_MEM_FETCH_PROT;
+        pc = fetch ? "at pc " + at : PcOf(a, regs);
     } else if (endError_ == UC_ERR_INSN_INVALID) {
-        std::uint32_t word = 0;
-        uc_mem_read(uc_, pc, &word, 4);
-        what = "an undefined instruction (" + Word(word) + ") for the phones' CPU (XScale PXA270, ARMv5TE)";
+        std::uint32_t at = Reg(UC_ARM_REG_PC);
+        what = "an undefined instruction (" + Word(CodeWord(at)) + ") for the phones' CPU (XScale PXA270, ARMv5TE)";
+        pc = "at pc " + Hex(at);
     } else if (interrupted_) {
-        pc = interruptPc_;
         what = std::string("a ") + ExceptionName(interrupt_) + " (exception " + std::to_string(interrupt_) + ")";
+        pc = "at pc " + Hex(interruptPc_);
     } else if (endError_ != UC_ERR_OK) {
         what = std::string("the emulator failed: ") + uc_strerror(endError_);
+        pc = "at pc " + Hex(Reg(UC_ARM_REG_PC));
     } else {
         what = "the emulator stopped for no reason it gave";
+        pc = "at pc " + Hex(Reg(UC_ARM_REG_PC));
     }
-    throw Fault(path_ + ": " + what + " at pc " + Hex(pc) + ", " + LastCall());
+    throw Fault(path_ + ": " + what + " " + pc + ", " + LastCall());
 }
 
 // ---- Hooks: on the emulator's stack, inside Unicorn; they never throw ----------------
 
-void Machine::OnImageCode(uc_engine*, std::uint64_t, std::uint32_t, void*) {}
-
 void Machine::OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t, void* self) {
     auto* m = static_cast<Machine*>(self);
+    if (m->probing_) {
+        uc_emu_stop(uc);
+        return;
+    }
     m->trapSlot_ = static_cast<std::uint32_t>((address - kTrapBase) / 4);
     m->emulator_->Yield();
     if (m->stopping_) uc_emu_stop(uc);
 }
 
-bool Machine::OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
+bool Machine::OnBadAccess(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
                           void* self) {
     auto* m = static_cast<Machine*>(self);
+    Access a{type, static_cast<std::uint32_t>(address), size};
+    if (m->probing_) {
+        m->probeHit_ |= a == m->probeFor_;
+        return false;
+    }
     if (!m->bad_) {
         m->bad_ = true;
-        m->badType_ = type;
-        m->badAddress_ = address;
-        m->badSize_ = size;
-        uc_reg_read(uc, UC_ARM_REG_PC, &m->badPc_);
+        m->badAccess_ = a;
     }
     return false;  // not handled: the run stops
 }
 
 void Machine::OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self) {
     auto* m = static_cast<Machine*>(self);
-    if (!m->interrupted_) {
+    if (!m->probing_ && !m->interrupted_) {
         m->interrupted_ = true;
         m->interrupt_ = intno;
         uc_reg_read(uc, UC_ARM_REG_PC, &m->interruptPc_);

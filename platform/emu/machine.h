@@ -65,6 +65,14 @@ struct Region {
     std::string name;
 };
 
+// A guest data access, as Unicorn reports it.
+struct Access {
+    uc_mem_type type = UC_MEM_READ;
+    std::uint32_t address = 0;
+    int size = 0;
+    bool operator==(const Access& o) const { return type == o.type && address == o.address && size == o.size; }
+};
+
 class Machine {
 public:
     explicit Machine(const PeImage& image);
@@ -116,6 +124,11 @@ private:
         std::function<std::uint32_t(const Call&)> serve;  // empty: not served
         const void* hostFunction = nullptr;
     };
+    // The registers as a fault found them; pc is where the faulting block began.
+    struct Registers {
+        std::uint32_t r[16];
+        std::uint32_t cpsr;
+    };
 
     std::uint32_t AddTrap(Trap trap);
     void MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
@@ -124,12 +137,15 @@ private:
     void Continue();
     void Serve(std::uint32_t slot);
     [[noreturn]] void FailRun();
+    std::vector<std::uint32_t> InstructionsMaking(const Access& fault, const Registers& at);
+    std::string PcOf(const Access& fault, const Registers& at);
+    Registers ReadRegisters() const;
+    std::uint32_t CodeWord(std::uint32_t addr) const;
     std::string Where(std::uint32_t addr) const;
     std::string LastCall() const;
 
     static void EmulatorMain(void* self);
     static void OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
-    static void OnImageCode(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
     static bool OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
                             void* self);
     static void OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self);
@@ -150,14 +166,17 @@ private:
     bool stopping_ = false;        // the run ends: the emulator is to stop
 
     // Set by the hooks, read once the emulator has stopped.
-    bool bad_ = false;
-    uc_mem_type badType_ = UC_MEM_READ;
-    std::uint64_t badAddress_ = 0;
-    int badSize_ = 0;
-    std::uint32_t badPc_ = 0;
+    bool bad_ = false;  // a bad access: badAccess_
+    Access badAccess_;
     bool interrupted_ = false;
     std::uint32_t interrupt_ = 0;
     std::uint32_t interruptPc_ = 0;
+
+    // Finding the faulting instruction: each instruction of the faulting
+    // block is run alone on the registers the fault left.
+    bool probing_ = false;
+    Access probeFor_;
+    bool probeHit_ = false;
 
     // The program's last call of the phone, for messages about what came after.
     int lastTrap_ = -1;

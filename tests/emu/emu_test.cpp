@@ -161,6 +161,13 @@ TEST_F(EmuTest, AccessesOutsideWhatTheProgramMayTouchStopTheRun) {
         cases.push_back({"stack", p, "a write of 4 bytes at 0x601FFFFC, just below the stack (the stack is full) at pc 0x11000"});
     }
     {
+        // Run alone on the registers the fault left (r1 = 0), the load
+        // before the faulting one would fault too: both are named.
+        Program p;
+        p.Load(1, 0x12000).Op(tiny::LdrReg(1, 1)).Op(tiny::LdrReg(0, 1));
+        cases.push_back({"which load", p, "a read of 4 bytes at 0x0, outside the image, the stack and the guest data at pc 0x1100C or 0x11010 (the emulator cannot tell which)"});
+    }
+    {
         Program p;
         p.Op(0xEF000000);  // svc 0: the program has no system calls of its own
         cases.push_back({"svc", p, "a software interrupt (svc) (exception 2) at pc 0x11004"});
