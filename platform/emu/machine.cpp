@@ -162,28 +162,38 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
         traps_.push_back(Trap{"the gate into the program", {}, nullptr});
         traps_.push_back(Trap{"the return to the phone", {}, nullptr});
 
-        std::vector<std::uint8_t> memory = image.memory;
+        auto allocate = [this](std::uint32_t size) {
+            auto* p = static_cast<std::uint8_t*>(std::aligned_alloc(kPage, size));
+            if (!p) throw Fault(path_ + ": no memory for the emulated phone");
+            std::memset(p, 0, size);
+            memory_.emplace_back(p, &std::free);
+            return p;
+        };
+        std::uint32_t imageBytes = PageUp(image.imageSize);
+        std::uint8_t* img = allocate(imageBytes);
+        std::memcpy(img, image.memory.data(), image.memory.size());
         for (const Import& imp : image.imports) {
             Trap t{imp.Text(), {}, nullptr};
             if (SameDll(imp.dll, KLAVOR_EMU_IMPORT_DLL) && !imp.name.empty()) t.serve = ServeImport(imp.name);
             std::uint32_t addr = AddTrap(std::move(t));
             if (imp.iatRva > image.imageSize - 4)
                 throw Fault(path_ + ": the import address of " + imp.Text() + " lies outside the image");
-            std::memcpy(memory.data() + imp.iatRva, &addr, 4);
+            std::memcpy(img + imp.iatRva, &addr, 4);
         }
 
-        MapRegion(image.imageBase, PageUp(image.headersSize), UC_PROT_READ, "the image's headers", memory.data());
+        MapRegion(image.imageBase, PageUp(image.headersSize), UC_PROT_READ, "the image's headers", img);
         for (const Section& s : image.sections)
             MapRegion(image.imageBase + s.rva, PageUp(s.size), Perms(s), "the image's " + s.name + " section",
-                      memory.data() + s.rva);
-        MapRegion(kDataBase, kDataSize, UC_PROT_READ | UC_PROT_WRITE, "the guest data", nullptr);
-        std::vector<std::uint32_t> trapPage(kTrapSlots, kTrapInstruction);
-        trapPage[0] = kGateInstruction;
-        MapRegion(kTrapBase, kPage, UC_PROT_READ | UC_PROT_EXEC, "the phone's call traps",
-                  reinterpret_cast<const std::uint8_t*>(trapPage.data()));
+                      img + s.rva);
+        data_ = allocate(kDataSize);
+        MapRegion(kDataBase, kDataSize, UC_PROT_READ | UC_PROT_WRITE, "the guest data", data_);
+        std::uint8_t* trapPage = allocate(kPage);
+        for (std::uint32_t i = 0; i < kTrapSlots; ++i)
+            std::memcpy(trapPage + 4 * i, i == 0 ? &kGateInstruction : &kTrapInstruction, 4);
+        MapRegion(kTrapBase, kPage, UC_PROT_READ | UC_PROT_EXEC, "the phone's call traps", trapPage);
         std::uint32_t stack = image.stackReserve ? PageUp(image.stackReserve) : kDefaultStack;
         if (stack > kMaxStack) stack = kMaxStack;
-        MapRegion(kStackBase, stack, UC_PROT_READ | UC_PROT_WRITE, "the stack", nullptr);
+        MapRegion(kStackBase, stack, UC_PROT_READ | UC_PROT_WRITE, "the stack", allocate(stack));
         stackTop_ = kStackBase + stack;
 
         uc_hook h;
@@ -223,13 +233,11 @@ std::uint32_t Machine::AddTrap(Trap trap) {
 }
 
 void Machine::MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
-                        const std::uint8_t* data) {
+                        std::uint8_t* host) {
     if (!size) return;
-    if (uc_mem_map(uc_, begin, size, perms) != UC_ERR_OK)
+    if (uc_mem_map_ptr(uc_, begin, size, perms, host) != UC_ERR_OK)
         throw Fault(path_ + ": cannot map " + name + " at " + Hex(begin));
-    if (data && uc_mem_write(uc_, begin, data, size) != UC_ERR_OK)
-        throw Fault(path_ + ": cannot load " + name + " at " + Hex(begin));
-    regions_.push_back(Region{begin, begin + size, perms, name});
+    regions_.push_back(Region{begin, begin + size, perms, name, host});
 }
 
 const Region* Machine::RegionOf(std::uint32_t addr) const {
@@ -267,13 +275,30 @@ void Machine::Check(std::uint32_t addr, std::uint32_t size, std::uint32_t perm, 
 
 void Machine::Read(std::uint32_t addr, void* out, std::uint32_t size, const Call& c, const std::string& what) {
     Check(addr, size, UC_PROT_READ, c, what);
-    if (size && uc_mem_read(uc_, addr, out, size) != UC_ERR_OK) c.Fail(what + ": cannot read " + Hex(addr));
+    auto* to = static_cast<std::uint8_t*>(out);
+    while (size) {
+        const Region* r = RegionOf(addr);
+        std::uint32_t n = std::min(size, r->end - addr);
+        std::memcpy(to, r->host + (addr - r->begin), n);
+        to += n, addr += n, size -= n;
+    }
 }
 
 void Machine::Write(std::uint32_t addr, const void* data, std::uint32_t size, const Call& c,
                     const std::string& what) {
     Check(addr, size, UC_PROT_WRITE, c, what);
-    if (size && uc_mem_write(uc_, addr, data, size) != UC_ERR_OK) c.Fail(what + ": cannot write " + Hex(addr));
+    const auto* from = static_cast<const std::uint8_t*>(data);
+    while (size) {
+        const Region* r = RegionOf(addr);
+        std::uint32_t n = std::min(size, r->end - addr);
+        // Writable code would hold translations Unicorn must drop.
+        if (r->perms & UC_PROT_EXEC) {
+            if (uc_mem_write(uc_, addr, from, n) != UC_ERR_OK) c.Fail(what + ": cannot write " + Hex(addr));
+        } else {
+            std::memcpy(r->host + (addr - r->begin), from, n);
+        }
+        from += n, addr += n, size -= n;
+    }
 }
 
 std::uint32_t Machine::ReadWord(std::uint32_t addr, const Call& c, const std::string& what) {
@@ -306,8 +331,7 @@ std::uint32_t Machine::Allocate(const void* data, std::uint32_t size) {
     std::uint32_t at = (dataUsed_ + 7) & ~7u;
     if (at + size > kDataSize || at + size < at) throw Fault(path_ + ": the phone's guest data area is full");
     dataUsed_ = at + size;
-    if (size && uc_mem_write(uc_, kDataBase + at, data, size) != UC_ERR_OK)
-        throw Fault(path_ + ": cannot write the guest data");
+    if (size) std::memcpy(data_ + at, data, size);
     return kDataBase + at;
 }
 
@@ -330,7 +354,8 @@ Machine::Registers Machine::ReadRegisters() const {
 
 std::uint32_t Machine::CodeWord(std::uint32_t addr) const {
     std::uint32_t word = 0;
-    uc_mem_read(uc_, addr, &word, 4);
+    if (const Region* r = RegionOf(addr))
+        if (addr + 4 <= r->end) std::memcpy(&word, r->host + (addr - r->begin), 4);
     return word;
 }
 

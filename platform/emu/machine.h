@@ -58,11 +58,13 @@ struct GuestText {
 };
 
 // Guest memory: the image's sections, the stack, the guest data area and
-// the trap page, each with the access the program has to it.
+// the trap page, each with the access the program has to it, held in host
+// memory that the host reads and writes directly.
 struct Region {
     std::uint32_t begin, end;
     std::uint32_t perms;  // UC_PROT_*
     std::string name;
+    std::uint8_t* host;   // the bytes of begin
 };
 
 // A guest data access, as Unicorn reports it.
@@ -132,7 +134,7 @@ private:
 
     std::uint32_t AddTrap(Trap trap);
     void MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
-                   const std::uint8_t* data);
+                   std::uint8_t* host);
     const Region* RegionOf(std::uint32_t addr) const;
     void Continue();
     void Serve(std::uint32_t slot);
@@ -152,8 +154,10 @@ private:
 
     std::string path_;
     uc_engine* uc_ = nullptr;
+    std::vector<std::unique_ptr<std::uint8_t[], void (*)(void*)>> memory_;  // page-aligned host bytes
     std::vector<Region> regions_;
     std::vector<Trap> traps_;  // index = (address - kTrapBase) / 4; never reallocated
+    std::uint8_t* data_ = nullptr;
     std::uint32_t dataUsed_ = 0;
     std::uint32_t stackTop_ = 0;
     std::vector<std::uint32_t> wndProcs_;  // guest address by thunk slot
