@@ -119,6 +119,15 @@ bool EndsBlock(std::uint32_t insn) {
     return dataProcessing && (insn & 0x0000F000) == 0x0000F000 && (op < 8 || op > 11);
 }
 
+const char* AccessName(uc_mem_type type) {
+    switch (type) {
+    case UC_MEM_WRITE:
+    case UC_MEM_WRITE_UNMAPPED:
+    case UC_MEM_WRITE_PROT: return "write";
+    default: return "read";
+    }
+}
+
 }  // namespace
 
 // ---- Calls -----------------------------------------------------------------------
@@ -198,9 +207,14 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
 
         uc_hook h;
         // No code hook over the image: it would cost a call at every
-        // instruction. The trap page's hook, past the gate, finds the calls.
+        // instruction. The trap page's hook, past the gate, finds the calls;
+        // the access hook faults unaligned words and halfwords, as the
+        // phones' XScale does under Windows CE (the alignment bit of its
+        // control register, which Unicorn 2.0's CPU does not honour).
         if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnTrap), this, kGate + 4,
                         kTrapBase + kPage - 1) != UC_ERR_OK ||
+            uc_hook_add(uc_, &h, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(&OnAccess), this, 1,
+                        0) != UC_ERR_OK ||
             uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&OnBadAccess), this, 1, 0) !=
                 UC_ERR_OK ||
             uc_hook_add(uc_, &h, UC_HOOK_INTR, reinterpret_cast<void*>(&OnInterrupt), this, 1, 0) != UC_ERR_OK)
@@ -494,6 +508,7 @@ std::string Machine::PcOf(const Access& fault, const Registers& at) {
     std::vector<std::uint32_t> pcs = InstructionsMaking(fault, at);
     if (pcs.empty()) return "in the block of code at pc " + Hex(at.r[15]);
     std::string out = "at pc " + Hex(pcs[0]);
+    if (misaligned_) out = "by the instruction " + Word(CodeWord(pcs[0])) + " " + out;
     for (std::size_t i = 1; i < pcs.size(); ++i) out += (i + 1 == pcs.size() ? " or " : ", ") + Hex(pcs[i]);
     if (pcs.size() > 1) out += " (the emulator cannot tell which)";
     return out;
@@ -502,19 +517,24 @@ std::string Machine::PcOf(const Access& fault, const Registers& at) {
 void Machine::FailRun() {
     std::string what;
     std::string pc;
-    if (bad_) {
+    if (misaligned_ || bad_) {
         const Access& a = badAccess_;
         std::string size = std::to_string(a.size) + " bytes";
         std::string at = Hex(a.address);
-        Registers regs = ReadRegisters();
-        switch (a.type) {
-        case UC_MEM_READ_UNMAPPED: what = "a read of " + size + " at " + at + ", " + Where(a.address); break;
-        case UC_MEM_WRITE_UNMAPPED: what = "a write of " + size + " at " + at + ", " + Where(a.address); break;
-        case UC_MEM_FETCH_UNMAPPED: what = "a jump to " + at + ", " + Where(a.address); break;
-        case UC_MEM_WRITE_PROT: what = "a write of " + size + " at " + at + " " + Where(a.address) + ", which is read-only"; break;
-        case UC_MEM_READ_PROT: what = "a read of " + size + " at " + at + " " + Where(a.address) + ", which is not readable"; break;
-        case UC_MEM_FETCH_PROT: what = "code run at " + at + " " + Where(a.address) + ", which is not code"; break;
-        default: what = "a bad access at " + at; break;
+        Registers regs = misaligned_ ? misalignedAt_ : ReadRegisters();
+        if (misaligned_) {
+            what = std::string("an unaligned ") + AccessName(a.type) + " of " + size + " at " + at + " " +
+                   Where(a.address) + " (the phones' CPU faults on it)";
+        } else {
+            switch (a.type) {
+            case UC_MEM_READ_UNMAPPED: what = "a read of " + size + " at " + at + ", " + Where(a.address); break;
+            case UC_MEM_WRITE_UNMAPPED: what = "a write of " + size + " at " + at + ", " + Where(a.address); break;
+            case UC_MEM_FETCH_UNMAPPED: what = "a jump to " + at + ", " + Where(a.address); break;
+            case UC_MEM_WRITE_PROT: what = "a write of " + size + " at " + at + " " + Where(a.address) + ", which is read-only"; break;
+            case UC_MEM_READ_PROT: what = "a read of " + size + " at " + at + " " + Where(a.address) + ", which is not readable"; break;
+            case UC_MEM_FETCH_PROT: what = "code run at " + at + " " + Where(a.address) + ", which is not code"; break;
+            default: what = "a bad access at " + at; break;
+            }
         }
         // A fetch faults where it would have run; a data access somewhere
         // in the block Unicorn names.
@@ -550,6 +570,24 @@ void Machine::OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t, void* 
     if (m->stopping_) uc_emu_stop(uc);
 }
 
+void Machine::OnAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
+                       void* self) {
+    if (size <= 1 || !(address & static_cast<std::uint64_t>(size - 1))) return;
+    auto* m = static_cast<Machine*>(self);
+    Access a{type, static_cast<std::uint32_t>(address), size};
+    if (m->probing_) {
+        m->probeHit_ |= a == m->probeFor_;
+        return;
+    }
+    if (m->misaligned_ || m->bad_) return;
+    // The registers as the faulting instruction found them: the rest of
+    // its block still runs before the emulator stops.
+    m->misaligned_ = true;
+    m->badAccess_ = a;
+    m->misalignedAt_ = m->ReadRegisters();
+    uc_emu_stop(uc);
+}
+
 bool Machine::OnBadAccess(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
                           void* self) {
     auto* m = static_cast<Machine*>(self);
@@ -558,7 +596,7 @@ bool Machine::OnBadAccess(uc_engine*, uc_mem_type type, std::uint64_t address, i
         m->probeHit_ |= a == m->probeFor_;
         return false;
     }
-    if (!m->bad_) {
+    if (!m->bad_ && !m->misaligned_) {
         m->bad_ = true;
         m->badAccess_ = a;
     }

@@ -148,6 +148,8 @@ private:
 
     static void EmulatorMain(void* self);
     static void OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void OnAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
+                         void* self);
     static bool OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
                             void* self);
     static void OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self);
@@ -172,6 +174,8 @@ private:
     // Set by the hooks, read once the emulator has stopped.
     bool bad_ = false;  // a bad access: badAccess_
     Access badAccess_;
+    bool misaligned_ = false;  // an unaligned access: badAccess_, at misalignedAt_
+    Registers misalignedAt_{};
     bool interrupted_ = false;
     std::uint32_t interrupt_ = 0;
     std::uint32_t interruptPc_ = 0;

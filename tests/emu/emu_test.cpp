@@ -180,6 +180,41 @@ TEST_F(EmuTest, AccessesOutsideWhatTheProgramMayTouchStopTheRun) {
     }
 }
 
+// The phones' XScale under Windows CE faults on a word or halfword that is
+// not aligned; bytes anywhere, and aligned words, are fine.
+TEST_F(EmuTest, UnalignedWordsAndHalfwordsStopTheRunAsOnThePhone) {
+    struct Case {
+        const char* what;
+        std::uint32_t base;  // r1
+        std::uint32_t insn;  // run after r1 is loaded (at 0x1100C)
+        std::string fault;   // empty: the program returns r0
+    } cases[] = {
+        {"ldr", 0x12002, tiny::LdrReg(0, 1), "an unaligned read of 4 bytes at 0x12002 in the image's .data section"},
+        {"ldrh", 0x12001, 0xE1D100B0, "an unaligned read of 2 bytes at 0x12001 in the image's .data section"},
+        {"str", 0x12006, tiny::StrReg(0, 1), "an unaligned write of 4 bytes at 0x12006 in the image's .data section"},
+        {"strh", 0x12003, 0xE1C100B0, "an unaligned write of 2 bytes at 0x12003 in the image's .data section"},
+        {"push", 0x6020FF02, 0xE9210003 /* stmdb r1!, {r0, r1} */,
+         "an unaligned write of 4 bytes at 0x6020FEFA in the stack"},
+        {"ldrb", 0x12003, 0xE5D10000, ""},
+        {"aligned ldr", 0x12004, tiny::LdrReg(0, 1), ""},
+    };
+    for (const Case& c : cases) {
+        FreshPhone();
+        Program p;
+        p.Load(1, c.base).Op(c.insn).Op(tiny::kBxLr);
+        std::string fault = FaultOf(p);
+        if (c.fault.empty()) {
+            EXPECT_EQ(fault, "") << c.what;
+            continue;
+        }
+        char insn[16];
+        std::snprintf(insn, sizeof insn, "%08X", c.insn);
+        EXPECT_EQ(fault, "tiny.exe: " + c.fault + " (the phones' CPU faults on it) by the instruction " + insn +
+                             " at pc 0x1100C, before the program's first call of the phone")
+            << c.what;
+    }
+}
+
 TEST_F(EmuTest, AFaultAfterACallNamesThatCall) {
     Program p;
     int metrics = p.Import("COREDLL.dll", "GetSystemMetrics");
