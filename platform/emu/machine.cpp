@@ -37,11 +37,12 @@ constexpr std::uint32_t kTrapInstruction = 0xE12FFF1E;  // bx lr: the call retur
 constexpr std::uint32_t kMaxText = 0x8000;            // characters in one string argument
 constexpr std::uint32_t kMaxBlock = 512;              // instructions in one of Unicorn's blocks
 
-// The registers a call from the host into guest code leaves as they were
-// (not the flags: no caller may rely on them across a call).
-constexpr int kCallRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,  UC_ARM_REG_R4,
-                             UC_ARM_REG_R5, UC_ARM_REG_R6, UC_ARM_REG_R7,  UC_ARM_REG_R8,  UC_ARM_REG_R9,
-                             UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR};
+// The registers a call from the host into guest code leaves as they were:
+// those the calling standard keeps across a call, and lr, which the trap's
+// bx lr returns by (r0-r3, ip and the flags no caller may rely on).
+constexpr int kCallRegs[] = {UC_ARM_REG_R4, UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7, UC_ARM_REG_R8,
+                             UC_ARM_REG_R9, UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_SP, UC_ARM_REG_LR};
+constexpr int kCallSp = 8;
 constexpr int kCallRegCount = sizeof kCallRegs / sizeof kCallRegs[0];
 constexpr int kAllRegs[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3, UC_ARM_REG_R4,
                             UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,  UC_ARM_REG_R8, UC_ARM_REG_R9,
@@ -255,8 +256,10 @@ void Machine::MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t p
 }
 
 const Region* Machine::RegionOf(std::uint32_t addr) const {
+    // Most of what the phone reads and writes is on the stack.
+    if (lastRegion_ && addr >= lastRegion_->begin && addr < lastRegion_->end) return lastRegion_;
     for (const Region& r : regions_)
-        if (addr >= r.begin && addr < r.end) return &r;
+        if (addr >= r.begin && addr < r.end) return lastRegion_ = &r;
     return nullptr;
 }
 
@@ -422,7 +425,7 @@ std::uint32_t Machine::CallGuest(std::uint32_t address, std::initializer_list<st
 
     // Below the caller's stack pointer the stack is free: a call from inside
     // a served call nests on the same stack, as on the phone.
-    std::uint32_t sp = (depth_ == 0 ? stackTop_ : saved[13]) & ~7u;
+    std::uint32_t sp = (depth_ == 0 ? stackTop_ : saved[kCallSp]) & ~7u;
     std::uint32_t regs[7] = {0, 0, 0, 0, address, sp, kGate};
     int n = 0;
     for (std::uint32_t a : args) regs[n++] = a;

@@ -85,8 +85,8 @@ public:
     static Machine& Current();  // the machine whose program is running
 
     // Runs guest code at address with up to four word arguments until it
-    // returns; the result is r0. The registers a caller may rely on (r4-r11,
-    // sp) and the others but r0 are as they were.
+    // returns; the result is r0. The registers a caller may rely on across
+    // a call (r4-r11, sp) and lr are as they were.
     std::uint32_t CallGuest(std::uint32_t address, std::initializer_list<std::uint32_t> args, const char* what);
 
     // Guest memory as the program may use it: a read needs read access, a
@@ -158,6 +158,7 @@ private:
     uc_engine* uc_ = nullptr;
     std::vector<std::unique_ptr<std::uint8_t[], void (*)(void*)>> memory_;  // page-aligned host bytes
     std::vector<Region> regions_;
+    mutable const Region* lastRegion_ = nullptr;
     std::vector<Trap> traps_;  // index = (address - kTrapBase) / 4; never reallocated
     std::uint8_t* data_ = nullptr;
     std::uint32_t dataUsed_ = 0;
