@@ -654,8 +654,10 @@ Outcome Run(const Scenario& s, bool trace, const Program& program) {
     return o;
 }
 
-Outcome RunWatched(const Scenario& s, const std::function<void()>& started) {
-    return RunProgram(s, false, nullptr, started);
+Outcome RunWatched(const Scenario& s, const std::function<void()>& started, const Program& program, bool trace) {
+    Outcome o = RunProgram(s, trace, program, started);
+    if (trace) o.timeline = Timeline(true);
+    return o;
 }
 
 }  // namespace scenario
