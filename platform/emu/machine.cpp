@@ -37,22 +37,15 @@ constexpr std::uint32_t kTrapInstruction = 0xE12FFF1E;  // bx lr: the call retur
 constexpr std::uint32_t kMaxText = 0x8000;            // characters in one string argument
 constexpr std::uint32_t kMaxBlock = 512;              // instructions in one of Unicorn's blocks
 
-// The registers a call from the host into guest code leaves as they were:
-// those the calling standard keeps across a call, and lr, which the trap's
-// bx lr returns by (r0-r3, ip and the flags no caller may rely on).
-constexpr int kCallRegs[] = {UC_ARM_REG_R4, UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7, UC_ARM_REG_R8,
-                             UC_ARM_REG_R9, UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_SP, UC_ARM_REG_LR};
-constexpr int kCallSp = 8;
-constexpr int kCallRegCount = sizeof kCallRegs / sizeof kCallRegs[0];
 constexpr int kAllRegs[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3, UC_ARM_REG_R4,
                             UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,  UC_ARM_REG_R8, UC_ARM_REG_R9,
                             UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
                             UC_ARM_REG_PC,  UC_ARM_REG_CPSR};
 constexpr int kAllRegCount = sizeof kAllRegs / sizeof kAllRegs[0];
-constexpr int kTrapRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,
-                             UC_ARM_REG_R3, UC_ARM_REG_SP, UC_ARM_REG_LR};
+constexpr int kArgRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_SP};
 
 Machine* g_current = nullptr;
+RunCounts g_lastCounts;
 
 std::string Hex(std::uint64_t v) {
     char buf[24];
@@ -133,9 +126,17 @@ const char* AccessName(uc_mem_type type) {
 
 // ---- Calls -----------------------------------------------------------------------
 
+std::uint32_t Call::Reg(int i) const {
+    if (!(read_ & 1u << i)) {
+        regs_[i] = m.Reg(kArgRegs[i]);
+        read_ |= 1u << i;
+    }
+    return regs_[i];
+}
+
 std::uint32_t Call::U(int i) const {
-    if (i < 4) return regs[i];
-    std::uint32_t at = sp + 4u * static_cast<std::uint32_t>(i - 4);
+    if (i < 4) return Reg(i);
+    std::uint32_t at = Reg(4) + 4u * static_cast<std::uint32_t>(i - 4);
     return m.ReadWord(at, *this, "argument " + std::to_string(i + 1) + " on the stack");
 }
 
@@ -239,6 +240,7 @@ Machine::~Machine() {
     emulator_.reset();
     uc_close(uc_);
     g_current = nullptr;
+    g_lastCounts = counts_;
 }
 
 std::uint32_t Machine::AddTrap(Trap trap) {
@@ -418,14 +420,12 @@ std::uint32_t Machine::CallGuest(std::uint32_t address, std::initializer_list<st
     if (address & 1) throw Fault(path_ + ": " + what + " at " + Hex(address) + " is Thumb code; the program is ARM code");
     if (args.size() > 4) throw Fault("a call into the program with more than four arguments");
     if (emulator_->Ended()) throw Fault(path_ + ": the emulated phone has stopped");
-    std::uint32_t saved[kCallRegCount];
-    void* savedPtrs[kCallRegCount];
-    for (int i = 0; i < kCallRegCount; ++i) savedPtrs[i] = &saved[i];
-    uc_reg_read_batch(uc_, const_cast<int*>(kCallRegs), savedPtrs, kCallRegCount);
-
+    // lr, which the waiting trap's bx lr returns by; the rest the guest
+    // code keeps or the caller may not rely on.
+    std::uint32_t lr = Reg(UC_ARM_REG_LR);
     // Below the caller's stack pointer the stack is free: a call from inside
     // a served call nests on the same stack, as on the phone.
-    std::uint32_t sp = (depth_ == 0 ? stackTop_ : saved[kCallSp]) & ~7u;
+    std::uint32_t sp = (depth_ == 0 ? stackTop_ : Reg(UC_ARM_REG_SP)) & ~7u;
     std::uint32_t regs[7] = {0, 0, 0, 0, address, sp, kGate};
     int n = 0;
     for (std::uint32_t a : args) regs[n++] = a;
@@ -455,7 +455,7 @@ std::uint32_t Machine::CallGuest(std::uint32_t address, std::initializer_list<st
         if (Reg(UC_ARM_REG_SP) != sp)
             throw Fault(path_ + ": " + what + " returned with its stack pointer at " + Hex(Reg(UC_ARM_REG_SP)) +
                         ", not " + Hex(sp) + ", " + LastCall());
-        uc_reg_write_batch(uc_, const_cast<int*>(kCallRegs), savedPtrs, kCallRegCount);
+        SetReg(UC_ARM_REG_LR, lr);
         return result;
     }
 }
@@ -470,16 +470,14 @@ void Machine::EmulatorMain(void* self) {
 
 void Machine::Serve(std::uint32_t slot) {
     const Trap& trap = traps_[slot];  // traps_ never moves
-    std::uint32_t r[6];
-    void* ptrs[6];
-    for (int i = 0; i < 6; ++i) ptrs[i] = &r[i];
-    uc_reg_read_batch(uc_, const_cast<int*>(kTrapRegs), ptrs, 6);
-    Call c{*this, trap.name, r[5], {r[0], r[1], r[2], r[3]}, r[4]};
+    std::uint32_t lr = Reg(UC_ARM_REG_LR);
+    Call c{*this, trap.name, lr};
     lastTrap_ = static_cast<int>(slot);
-    lastCaller_ = r[5];
+    lastCaller_ = lr;
+    ++counts_.calls;
     if (!trap.serve) c.Fail("the emulated phone does not provide this import");
     SetReg(UC_ARM_REG_R0, trap.serve(c));
-    if (r[5] & 1) c.Fail("it returns to Thumb code at " + Hex(r[5]) + "; the program is ARM code");
+    if (lr & 1) c.Fail("it returns to Thumb code at " + Hex(lr) + "; the program is ARM code");
 }
 
 // The instructions of the faulting block that, run alone on the registers
@@ -575,8 +573,9 @@ void Machine::OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t, void* 
 
 void Machine::OnAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
                        void* self) {
-    if (size <= 1 || !(address & static_cast<std::uint64_t>(size - 1))) return;
     auto* m = static_cast<Machine*>(self);
+    ++(type == UC_MEM_WRITE ? m->counts_.stores : m->counts_.loads);
+    if (size <= 1 || !(address & static_cast<std::uint64_t>(size - 1))) return;
     Access a{type, static_cast<std::uint32_t>(address), size};
     if (m->probing_) {
         m->probeHit_ |= a == m->probeFor_;
@@ -635,6 +634,8 @@ int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& c
     }
     return static_cast<int>(code);
 }
+
+RunCounts LastRunCounts() { return g_lastCounts; }
 
 std::vector<std::string> ServedImports() {
 #define KLAVOR_EMU_NAME(name) #name,

@@ -38,15 +38,19 @@ struct ProgramExit {
 
 // One trapped call, as its handler sees it.
 struct Call {
+    Call(Machine& machine, const std::string& trapName, std::uint32_t lr) : m(machine), name(trapName), returnTo(lr) {}
     Machine& m;
     const std::string& name;  // what the trap stands for, e.g. "COREDLL.dll!GetMessageW"
     std::uint32_t returnTo;   // the caller's lr
-    std::uint32_t regs[4];    // r0-r3
-    std::uint32_t sp;
 
-    std::uint32_t U(int i) const;  // argument word i: r0-r3, then the stack
+    std::uint32_t U(int i) const;  // argument word i: r0-r3, then the stack; read once each
     std::int32_t I(int i) const { return static_cast<std::int32_t>(U(i)); }
     [[noreturn]] void Fail(const std::string& what) const;
+
+private:
+    mutable std::uint32_t regs_[5] = {};  // r0-r3, sp
+    mutable unsigned read_ = 0;           // which of them are read
+    std::uint32_t Reg(int i) const;
 };
 
 // A string argument as the host call takes it: NULL, an integer resource
@@ -85,8 +89,9 @@ public:
     static Machine& Current();  // the machine whose program is running
 
     // Runs guest code at address with up to four word arguments until it
-    // returns; the result is r0. The registers a caller may rely on across
-    // a call (r4-r11, sp) and lr are as they were.
+    // returns; the result is r0. The guest code keeps r4-r11 and sp, as the
+    // calling standard has it (a return with sp elsewhere stops the run),
+    // and lr is as it was.
     std::uint32_t CallGuest(std::uint32_t address, std::initializer_list<std::uint32_t> args, const char* what);
 
     // Guest memory as the program may use it: a read needs read access, a
@@ -186,6 +191,8 @@ private:
     bool probing_ = false;
     Access probeFor_;
     bool probeHit_ = false;
+
+    RunCounts counts_;
 
     // The program's last call of the phone, for messages about what came after.
     int lastTrap_ = -1;
