@@ -215,6 +215,15 @@ TEST_F(EmuTest, UnalignedWordsAndHalfwordsStopTheRunAsOnThePhone) {
     }
 }
 
+// The stack carries calls into the program; one that returns with its
+// stack pointer elsewhere would leave the caller's frame wrong.
+TEST_F(EmuTest, AReturnWithTheStackPointerMovedStopsTheRun) {
+    Program p;
+    p.Op(0xE28DD008).Op(tiny::kBxLr);  // add sp, sp, #8
+    EXPECT_EQ(FaultOf(p), "tiny.exe: the entry point returned with its stack pointer at 0x60210008, not 0x60210000, "
+                          "before the program's first call of the phone");
+}
+
 TEST_F(EmuTest, AFaultAfterACallNamesThatCall) {
     Program p;
     int metrics = p.Import("COREDLL.dll", "GetSystemMetrics");
