@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,6 +33,13 @@ struct Fault : std::runtime_error {
 // stands (reset and set up by the caller). sim::Halted passes through
 // when the run ends with the program still running; a fault throws Fault.
 int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& commandLine, int show);
+
+// What the last program run did, for the speed bench: the program's own
+// data accesses (as the CPU made them) and its calls of the phone.
+struct RunCounts {
+    std::uint64_t loads = 0, stores = 0, calls = 0;
+};
+RunCounts LastRunCounts();
 
 // The imports the loader serves, by name (see imports.h).
 std::vector<std::string> ServedImports();

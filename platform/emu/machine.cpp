@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace emu {
@@ -22,24 +23,39 @@ constexpr std::uint32_t kDataBase = 0x60000000;
 constexpr std::uint32_t kDataSize = 0x10000;
 constexpr std::uint32_t kTrapBase = 0x60100000;
 constexpr std::uint32_t kTrapSlots = kPage / 4;
-constexpr std::uint32_t kSentinel = kTrapBase;  // slot 0: where calls from the host return to
+// The trap page: slot 0 is the gate through which the host calls guest
+// code (blx ip), slot 1 where such a call returns to, the imports from slot
+// 2 on, and the last slot the emulator's end address, which nothing calls.
+constexpr std::uint32_t kGate = kTrapBase;
+constexpr std::uint32_t kReturnSlot = 1;
+constexpr std::uint32_t kUntil = kTrapBase + kPage - 4;
 constexpr std::uint32_t kStackBase = 0x60200000;
 constexpr std::uint32_t kDefaultStack = 0x10000;  // Windows CE's usual reserve
 constexpr std::uint32_t kMaxStack = 0x01000000;
-constexpr std::uint32_t kTrapInstruction = 0xE12FFF1E;  // bx lr; never run, the hook stops first
+constexpr std::uint32_t kGateInstruction = 0xE12FFF3C;  // blx ip
+constexpr std::uint32_t kTrapInstruction = 0xE12FFF1E;  // bx lr: the call returns once served
 constexpr std::uint32_t kMaxText = 0x8000;            // characters in one string argument
+constexpr std::uint32_t kMaxBlock = 512;              // instructions in one of Unicorn's blocks
 
-constexpr int kSavedRegs[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3, UC_ARM_REG_R4,
-                              UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,  UC_ARM_REG_R8, UC_ARM_REG_R9,
-                              UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
-                              UC_ARM_REG_PC,  UC_ARM_REG_CPSR};
-constexpr int kSavedCount = sizeof kSavedRegs / sizeof kSavedRegs[0];
+constexpr int kAllRegs[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_ARM_REG_R3, UC_ARM_REG_R4,
+                            UC_ARM_REG_R5,  UC_ARM_REG_R6,  UC_ARM_REG_R7,  UC_ARM_REG_R8, UC_ARM_REG_R9,
+                            UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
+                            UC_ARM_REG_PC,  UC_ARM_REG_CPSR};
+constexpr int kAllRegCount = sizeof kAllRegs / sizeof kAllRegs[0];
+constexpr int kArgRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_SP};
 
 Machine* g_current = nullptr;
+RunCounts g_lastCounts;
 
 std::string Hex(std::uint64_t v) {
     char buf[24];
     std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+std::string Word(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X", v);
     return buf;
 }
 
@@ -81,14 +97,46 @@ const char* ExceptionName(std::uint32_t intno) {
     }
 }
 
+// Whether Unicorn ends a block of code after this ARM instruction: it
+// writes the pc (a branch, bx, a load or data processing into pc) or calls
+// the system. Only instructions that certainly end one are named, so that
+// the search for a faulting instruction never stops short of it.
+bool EndsBlock(std::uint32_t insn) {
+    if (insn >> 28 == 0xF) return (insn & 0x0E000000) == 0x0A000000;  // blx to an immediate
+    if ((insn & 0x0E000000) == 0x0A000000) return true;               // b, bl
+    if ((insn & 0x0FFFFFD0) == 0x012FFF10) return true;               // bx, blx to a register
+    if ((insn & 0x0F000000) == 0x0F000000) return true;               // svc
+    if ((insn & 0x0E108000) == 0x08108000) return true;               // ldm with pc
+    if ((insn & 0x0C10F000) == 0x0410F000) return true;               // ldr pc
+    bool dataProcessing = (insn & 0x0C000000) == 0 && (insn & 0x0E000090) != 0x00000090;
+    std::uint32_t op = (insn >> 21) & 0xF;
+    return dataProcessing && (insn & 0x0000F000) == 0x0000F000 && (op < 8 || op > 11);
+}
+
+const char* AccessName(uc_mem_type type) {
+    switch (type) {
+    case UC_MEM_WRITE:
+    case UC_MEM_WRITE_UNMAPPED:
+    case UC_MEM_WRITE_PROT: return "write";
+    default: return "read";
+    }
+}
+
 }  // namespace
 
 // ---- Calls -----------------------------------------------------------------------
 
+std::uint32_t Call::Reg(int i) const {
+    if (!(read_ & 1u << i)) {
+        regs_[i] = m.Reg(kArgRegs[i]);
+        read_ |= 1u << i;
+    }
+    return regs_[i];
+}
+
 std::uint32_t Call::U(int i) const {
-    static const int regs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3};
-    if (i < 4) return m.Reg(regs[i]);
-    std::uint32_t at = m.Reg(UC_ARM_REG_SP) + 4u * static_cast<std::uint32_t>(i - 4);
+    if (i < 4) return Reg(i);
+    std::uint32_t at = Reg(4) + 4u * static_cast<std::uint32_t>(i - 4);
     return m.ReadWord(at, *this, "argument " + std::to_string(i + 1) + " on the stack");
 }
 
@@ -120,43 +168,60 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
         if (uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_PXA270) != UC_ERR_OK)
             throw Fault("Unicorn has no PXA270 CPU model");
 
+        // Handed out by index while calls are served: never moved.
+        traps_.reserve(kTrapSlots);
+        traps_.push_back(Trap{"the gate into the program", {}, nullptr});
         traps_.push_back(Trap{"the return to the phone", {}, nullptr});
-        std::vector<std::uint8_t> memory = image.memory;
+
+        auto allocate = [this](std::uint32_t size) {
+            auto* p = static_cast<std::uint8_t*>(std::aligned_alloc(kPage, size));
+            if (!p) throw Fault(path_ + ": no memory for the emulated phone");
+            std::memset(p, 0, size);
+            memory_.emplace_back(p, &std::free);
+            return p;
+        };
+        std::uint32_t imageBytes = PageUp(image.imageSize);
+        std::uint8_t* img = allocate(imageBytes);
+        std::memcpy(img, image.memory.data(), image.memory.size());
         for (const Import& imp : image.imports) {
             Trap t{imp.Text(), {}, nullptr};
             if (SameDll(imp.dll, KLAVOR_EMU_IMPORT_DLL) && !imp.name.empty()) t.serve = ServeImport(imp.name);
             std::uint32_t addr = AddTrap(std::move(t));
             if (imp.iatRva > image.imageSize - 4)
                 throw Fault(path_ + ": the import address of " + imp.Text() + " lies outside the image");
-            std::memcpy(memory.data() + imp.iatRva, &addr, 4);
+            std::memcpy(img + imp.iatRva, &addr, 4);
         }
 
-        MapRegion(image.imageBase, PageUp(image.headersSize), UC_PROT_READ, "the image's headers", memory.data());
+        MapRegion(image.imageBase, PageUp(image.headersSize), UC_PROT_READ, "the image's headers", img);
         for (const Section& s : image.sections)
             MapRegion(image.imageBase + s.rva, PageUp(s.size), Perms(s), "the image's " + s.name + " section",
-                      memory.data() + s.rva);
-        MapRegion(kDataBase, kDataSize, UC_PROT_READ | UC_PROT_WRITE, "the guest data", nullptr);
-        std::vector<std::uint32_t> trapPage(kTrapSlots, kTrapInstruction);
-        MapRegion(kTrapBase, kPage, UC_PROT_READ | UC_PROT_EXEC, "the phone's call traps",
-                  reinterpret_cast<const std::uint8_t*>(trapPage.data()));
+                      img + s.rva);
+        data_ = allocate(kDataSize);
+        MapRegion(kDataBase, kDataSize, UC_PROT_READ | UC_PROT_WRITE, "the guest data", data_);
+        std::uint8_t* trapPage = allocate(kPage);
+        for (std::uint32_t i = 0; i < kTrapSlots; ++i)
+            std::memcpy(trapPage + 4 * i, i == 0 ? &kGateInstruction : &kTrapInstruction, 4);
+        MapRegion(kTrapBase, kPage, UC_PROT_READ | UC_PROT_EXEC, "the phone's call traps", trapPage);
         std::uint32_t stack = image.stackReserve ? PageUp(image.stackReserve) : kDefaultStack;
         if (stack > kMaxStack) stack = kMaxStack;
-        MapRegion(kStackBase, stack, UC_PROT_READ | UC_PROT_WRITE, "the stack", nullptr);
+        MapRegion(kStackBase, stack, UC_PROT_READ | UC_PROT_WRITE, "the stack", allocate(stack));
         stackTop_ = kStackBase + stack;
 
         uc_hook h;
-        // A code hook over the image makes Unicorn keep pc exact at every
-        // instruction there, so that a bad access names its instruction and
-        // not just the start of its block. The program runs few instructions
-        // between calls; the cost does not show in the speed bench.
-        if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnImageCode), this, image.imageBase,
-                        image.imageBase + image.imageSize - 1) != UC_ERR_OK ||
-            uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnTrap), this, kTrapBase,
+        // No code hook over the image: it would cost a call at every
+        // instruction. The trap page's hook, past the gate, finds the calls;
+        // the access hook faults unaligned words and halfwords, as the
+        // phones' XScale does under Windows CE (the alignment bit of its
+        // control register, which Unicorn 2.0's CPU does not honour).
+        if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void*>(&OnTrap), this, kGate + 4,
                         kTrapBase + kPage - 1) != UC_ERR_OK ||
+            uc_hook_add(uc_, &h, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(&OnAccess), this, 1,
+                        0) != UC_ERR_OK ||
             uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&OnBadAccess), this, 1, 0) !=
                 UC_ERR_OK ||
             uc_hook_add(uc_, &h, UC_HOOK_INTR, reinterpret_cast<void*>(&OnInterrupt), this, 1, 0) != UC_ERR_OK)
             throw Fault("Unicorn refused a hook");
+        emulator_ = std::make_unique<Fiber>(&EmulatorMain, this);
     } catch (...) {
         uc_close(uc_);
         throw;
@@ -165,29 +230,38 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
 }
 
 Machine::~Machine() {
+    // A run that ended inside a call (thrown out of a waiting call, or by
+    // ExitThread) leaves the emulator waiting in the trap's hook: let it
+    // stop, so that its frames unwind as Unicorn's own.
+    if (emulator_->Started() && !emulator_->Ended()) {
+        stopping_ = true;
+        emulator_->Resume();
+    }
+    emulator_.reset();
     uc_close(uc_);
     g_current = nullptr;
+    g_lastCounts = counts_;
 }
 
 std::uint32_t Machine::AddTrap(Trap trap) {
-    if (traps_.size() >= kTrapSlots) throw Fault(path_ + ": more imports than the phone's trap page holds");
+    if (traps_.size() >= kTrapSlots - 1) throw Fault(path_ + ": more imports than the phone's trap page holds");
     traps_.push_back(std::move(trap));
     return kTrapBase + 4u * static_cast<std::uint32_t>(traps_.size() - 1);
 }
 
 void Machine::MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
-                        const std::uint8_t* data) {
+                        std::uint8_t* host) {
     if (!size) return;
-    if (uc_mem_map(uc_, begin, size, perms) != UC_ERR_OK)
+    if (uc_mem_map_ptr(uc_, begin, size, perms, host) != UC_ERR_OK)
         throw Fault(path_ + ": cannot map " + name + " at " + Hex(begin));
-    if (data && uc_mem_write(uc_, begin, data, size) != UC_ERR_OK)
-        throw Fault(path_ + ": cannot load " + name + " at " + Hex(begin));
-    regions_.push_back(Region{begin, begin + size, perms, name});
+    regions_.push_back(Region{begin, begin + size, perms, name, host});
 }
 
 const Region* Machine::RegionOf(std::uint32_t addr) const {
+    // Most of what the phone reads and writes is on the stack.
+    if (lastRegion_ && addr >= lastRegion_->begin && addr < lastRegion_->end) return lastRegion_;
     for (const Region& r : regions_)
-        if (addr >= r.begin && addr < r.end) return &r;
+        if (addr >= r.begin && addr < r.end) return lastRegion_ = &r;
     return nullptr;
 }
 
@@ -198,8 +272,9 @@ std::string Machine::Where(std::uint32_t addr) const {
 }
 
 std::string Machine::LastCall() const {
-    if (lastCall_.empty()) return "before the program's first call of the phone";
-    return "after the program's last call of the phone, " + lastCall_ + " from " + Hex(lastCaller_ - 4);
+    if (lastTrap_ < 0) return "before the program's first call of the phone";
+    return "after the program's last call of the phone, " + traps_[static_cast<std::size_t>(lastTrap_)].name +
+           " from " + Hex(lastCaller_ - 4);
 }
 
 void Machine::Check(std::uint32_t addr, std::uint32_t size, std::uint32_t perm, const Call& c,
@@ -219,13 +294,30 @@ void Machine::Check(std::uint32_t addr, std::uint32_t size, std::uint32_t perm, 
 
 void Machine::Read(std::uint32_t addr, void* out, std::uint32_t size, const Call& c, const std::string& what) {
     Check(addr, size, UC_PROT_READ, c, what);
-    if (size && uc_mem_read(uc_, addr, out, size) != UC_ERR_OK) c.Fail(what + ": cannot read " + Hex(addr));
+    auto* to = static_cast<std::uint8_t*>(out);
+    while (size) {
+        const Region* r = RegionOf(addr);
+        std::uint32_t n = std::min(size, r->end - addr);
+        std::memcpy(to, r->host + (addr - r->begin), n);
+        to += n, addr += n, size -= n;
+    }
 }
 
 void Machine::Write(std::uint32_t addr, const void* data, std::uint32_t size, const Call& c,
                     const std::string& what) {
     Check(addr, size, UC_PROT_WRITE, c, what);
-    if (size && uc_mem_write(uc_, addr, data, size) != UC_ERR_OK) c.Fail(what + ": cannot write " + Hex(addr));
+    const auto* from = static_cast<const std::uint8_t*>(data);
+    while (size) {
+        const Region* r = RegionOf(addr);
+        std::uint32_t n = std::min(size, r->end - addr);
+        // Writable code would hold translations Unicorn must drop.
+        if (r->perms & UC_PROT_EXEC) {
+            if (uc_mem_write(uc_, addr, from, n) != UC_ERR_OK) c.Fail(what + ": cannot write " + Hex(addr));
+        } else {
+            std::memcpy(r->host + (addr - r->begin), from, n);
+        }
+        from += n, addr += n, size -= n;
+    }
 }
 
 std::uint32_t Machine::ReadWord(std::uint32_t addr, const Call& c, const std::string& what) {
@@ -258,8 +350,7 @@ std::uint32_t Machine::Allocate(const void* data, std::uint32_t size) {
     std::uint32_t at = (dataUsed_ + 7) & ~7u;
     if (at + size > kDataSize || at + size < at) throw Fault(path_ + ": the phone's guest data area is full");
     dataUsed_ = at + size;
-    if (size && uc_mem_write(uc_, kDataBase + at, data, size) != UC_ERR_OK)
-        throw Fault(path_ + ": cannot write the guest data");
+    if (size) std::memcpy(data_ + at, data, size);
     return kDataBase + at;
 }
 
@@ -270,6 +361,22 @@ std::uint32_t Machine::Reg(int reg) const {
 }
 
 void Machine::SetReg(int reg, std::uint32_t v) { uc_reg_write(uc_, reg, &v); }
+
+Machine::Registers Machine::ReadRegisters() const {
+    Registers at{};
+    void* ptrs[kAllRegCount];
+    for (int i = 0; i < 16; ++i) ptrs[i] = &at.r[i];
+    ptrs[16] = &at.cpsr;
+    uc_reg_read_batch(uc_, const_cast<int*>(kAllRegs), ptrs, kAllRegCount);
+    return at;
+}
+
+std::uint32_t Machine::CodeWord(std::uint32_t addr) const {
+    std::uint32_t word = 0;
+    if (const Region* r = RegionOf(addr))
+        if (addr + 4 <= r->end) std::memcpy(&word, r->host + (addr - r->begin), 4);
+    return word;
+}
 
 std::uint32_t Machine::Handle(const void* h, const Call& c) const {
     auto v = reinterpret_cast<std::uintptr_t>(h);
@@ -300,7 +407,7 @@ LRESULT Machine::CallWindowProcedure(int slot, HWND hwnd, UINT msg, WPARAM wPara
 
 std::uint32_t Machine::HostFunctionTrap(const std::string& name, const void* fn,
                                         std::function<std::uint32_t(const Call&)> serve) {
-    for (std::size_t i = 1; i < traps_.size(); ++i)
+    for (std::size_t i = kReturnSlot + 1; i < traps_.size(); ++i)
         if (traps_[i].hostFunction == fn && traps_[i].name == name)
             return kTrapBase + 4u * static_cast<std::uint32_t>(i);
     return AddTrap(Trap{name, std::move(serve), fn});
@@ -312,120 +419,199 @@ std::uint32_t Machine::CallGuest(std::uint32_t address, std::initializer_list<st
                                  const char* what) {
     if (address & 1) throw Fault(path_ + ": " + what + " at " + Hex(address) + " is Thumb code; the program is ARM code");
     if (args.size() > 4) throw Fault("a call into the program with more than four arguments");
-    std::uint32_t saved[kSavedCount];
-    void* savedPtrs[kSavedCount];
-    for (int i = 0; i < kSavedCount; ++i) savedPtrs[i] = &saved[i];
-    uc_reg_read_batch(uc_, const_cast<int*>(kSavedRegs), savedPtrs, kSavedCount);
-
+    if (emulator_->Ended()) throw Fault(path_ + ": the emulated phone has stopped");
+    // lr, which the waiting trap's bx lr returns by; the rest the guest
+    // code keeps or the caller may not rely on.
+    std::uint32_t lr = Reg(UC_ARM_REG_LR);
     // Below the caller's stack pointer the stack is free: a call from inside
     // a served call nests on the same stack, as on the phone.
-    std::uint32_t sp = (depth_ == 0 ? stackTop_ : saved[13]) & ~7u;
-    static const int argRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3};
+    std::uint32_t sp = (depth_ == 0 ? stackTop_ : Reg(UC_ARM_REG_SP)) & ~7u;
+    std::uint32_t regs[7] = {0, 0, 0, 0, address, sp, kGate};
     int n = 0;
-    for (std::uint32_t a : args) SetReg(argRegs[n++], a);
-    SetReg(UC_ARM_REG_SP, sp);
-    SetReg(UC_ARM_REG_LR, kSentinel);
+    for (std::uint32_t a : args) regs[n++] = a;
+    static const int callRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3,
+                                   UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR};
+    void* regPtrs[7];
+    for (int i = 0; i < 7; ++i) regPtrs[i] = &regs[i];
+    uc_reg_write_batch(uc_, const_cast<int*>(callRegs), regPtrs, 7);
 
     struct Depth {
         int& d;
         explicit Depth(int& depth) : d(depth) { ++d; }
         ~Depth() { --d; }
     } depth(depth_);
-    Run(address);
-    std::uint32_t result = Reg(UC_ARM_REG_R0);
-    uc_reg_write_batch(uc_, const_cast<int*>(kSavedRegs), savedPtrs, kSavedCount);
-    return result;
-}
-
-void Machine::Run(std::uint32_t pc) {
+    // The guest goes on from where it waits (a trap's bx lr, now to the
+    // gate) or, the first time, starts at the gate; the gate calls ip and
+    // returns to the return slot. Calls of the phone on the way are served
+    // here, each perhaps calling into the guest again.
     for (;;) {
-        stop_ = Stop::None;
-        badType_.reset();
-        uc_err err = uc_emu_start(uc_, pc, kSentinel, 0, 0);
-        if (err != UC_ERR_OK) FailRun(err);
-        if (stop_ == Stop::Exception) FailRun(UC_ERR_EXCEPTION);
-        if (stop_ == Stop::Trap) {
-            pc = Serve(stopTrap_);
+        Continue();
+        if (emulator_->Ended()) FailRun();
+        if (trapSlot_ != kReturnSlot) {
+            Serve(trapSlot_);
             continue;
         }
-        if (Reg(UC_ARM_REG_PC) == kSentinel) return;
-        throw Fault(path_ + ": the emulator stopped at " + Hex(Reg(UC_ARM_REG_PC)) + " for no reason it gave");
+        std::uint32_t result = Reg(UC_ARM_REG_R0);
+        if (Reg(UC_ARM_REG_SP) != sp)
+            throw Fault(path_ + ": " + what + " returned with its stack pointer at " + Hex(Reg(UC_ARM_REG_SP)) +
+                        ", not " + Hex(sp) + ", " + LastCall());
+        SetReg(UC_ARM_REG_LR, lr);
+        return result;
     }
 }
 
-std::uint32_t Machine::Serve(std::uint32_t trap) {
-    // Copied: serving may add traps (GetProcAddressW) and so move the table.
-    std::string name = traps_[trap].name;
-    auto serve = traps_[trap].serve;
+void Machine::Continue() { emulator_->Resume(); }
+
+// On the emulator's stack: the one run of the program, until it ends.
+void Machine::EmulatorMain(void* self) {
+    auto* m = static_cast<Machine*>(self);
+    m->endError_ = uc_emu_start(m->uc_, kGate, kUntil, 0, 0);
+}
+
+void Machine::Serve(std::uint32_t slot) {
+    const Trap& trap = traps_[slot];  // traps_ never moves
     std::uint32_t lr = Reg(UC_ARM_REG_LR);
-    Call c{*this, name, lr};
-    lastCall_ = name;
+    Call c{*this, trap.name, lr};
+    lastTrap_ = static_cast<int>(slot);
     lastCaller_ = lr;
-    if (!serve) c.Fail("the emulated phone does not provide this import");
-    SetReg(UC_ARM_REG_R0, serve(c));
+    ++counts_.calls;
+    if (!trap.serve) c.Fail("the emulated phone does not provide this import");
+    SetReg(UC_ARM_REG_R0, trap.serve(c));
     if (lr & 1) c.Fail("it returns to Thumb code at " + Hex(lr) + "; the program is ARM code");
-    return lr;
 }
 
-void Machine::FailRun(uc_err err) {
-    std::string what;
-    std::uint32_t pc = Reg(UC_ARM_REG_PC);
-    if (badType_) {
-        std::string size = std::to_string(badSize_) + " bytes";
-        std::uint32_t at = static_cast<std::uint32_t>(badAddress_);
-        pc = badPc_;
-        switch (*badType_) {
-        case UC_MEM_READ_UNMAPPED: what = "a read of " + size + " at " + Hex(at) + ", " + Where(at); break;
-        case UC_MEM_WRITE_UNMAPPED: what = "a write of " + size + " at " + Hex(at) + ", " + Where(at); break;
-        case UC_MEM_FETCH_UNMAPPED: what = "a jump to " + Hex(at) + ", " + Where(at); break;
-        case UC_MEM_WRITE_PROT: what = "a write of " + size + " at " + Hex(at) + " " + Where(at) + ", which is read-only"; break;
-        case UC_MEM_READ_PROT: what = "a read of " + size + " at " + Hex(at) + " " + Where(at) + ", which is not readable"; break;
-        case UC_MEM_FETCH_PROT: what = "code run at " + Hex(at) + " " + Where(at) + ", which is not code"; break;
-        default: what = "a bad access at " + Hex(at); break;
-        }
-    } else if (err == UC_ERR_INSN_INVALID) {
-        std::uint32_t word = 0;
-        uc_mem_read(uc_, pc, &word, 4);
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%08X", word);
-        what = std::string("an undefined instruction (") + buf +
-               ") for the phones' CPU (XScale PXA270, ARMv5TE)";
-    } else if (err == UC_ERR_EXCEPTION && stop_ == Stop::Exception) {
-        pc = interruptPc_;
-        what = std::string("a ") + ExceptionName(interrupt_) + " (exception " + std::to_string(interrupt_) + ")";
-    } else {
-        what = std::string("the emulator failed: ") + uc_strerror(err);
+// The instructions of the faulting block that, run alone on the registers
+// the fault left, make the same access: the faulting one among them.
+// Unicorn names only the block's start; running the block's instructions
+// one by one costs nothing until a fault.
+std::vector<std::uint32_t> Machine::InstructionsMaking(const Access& fault, const Registers& at) {
+    std::vector<std::uint32_t> found;
+    const Region* code = RegionOf(at.r[15]);
+    if (!code || !(code->perms & UC_PROT_EXEC)) return found;
+    // Unicorn's blocks already translated would run on past one step.
+    std::uint64_t end = std::min<std::uint64_t>(code->end, std::uint64_t{at.r[15]} + 4 * kMaxBlock);
+    uc_ctl_remove_cache(uc_, std::uint64_t{at.r[15]}, end);
+    probing_ = true;
+    probeFor_ = fault;
+    for (std::uint32_t pc = at.r[15], n = 0; pc + 4 <= code->end && n < kMaxBlock; pc += 4, ++n) {
+        for (int i = 0; i < 15; ++i) SetReg(kAllRegs[i], at.r[i]);
+        SetReg(UC_ARM_REG_CPSR, at.cpsr);
+        probeHit_ = false;
+        uc_emu_start(uc_, pc, kUntil, 0, 1);
+        if (probeHit_) found.push_back(pc);
+        if (EndsBlock(CodeWord(pc))) break;
     }
-    throw Fault(path_ + ": " + what + " at pc " + Hex(pc) + ", " + LastCall());
+    probing_ = false;
+    return found;
 }
 
-void Machine::OnImageCode(uc_engine*, std::uint64_t, std::uint32_t, void*) {}
+std::string Machine::PcOf(const Access& fault, const Registers& at) {
+    std::vector<std::uint32_t> pcs = InstructionsMaking(fault, at);
+    if (pcs.empty()) return "in the block of code at pc " + Hex(at.r[15]);
+    std::string out = "at pc " + Hex(pcs[0]);
+    if (misaligned_) out = "by the instruction " + Word(CodeWord(pcs[0])) + " " + out;
+    for (std::size_t i = 1; i < pcs.size(); ++i) out += (i + 1 == pcs.size() ? " or " : ", ") + Hex(pcs[i]);
+    if (pcs.size() > 1) out += " (the emulator cannot tell which)";
+    return out;
+}
+
+void Machine::FailRun() {
+    std::string what;
+    std::string pc;
+    if (misaligned_ || bad_) {
+        const Access& a = badAccess_;
+        std::string size = std::to_string(a.size) + " bytes";
+        std::string at = Hex(a.address);
+        Registers regs = misaligned_ ? misalignedAt_ : ReadRegisters();
+        if (misaligned_) {
+            what = std::string("an unaligned ") + AccessName(a.type) + " of " + size + " at " + at + " " +
+                   Where(a.address) + " (the phones' CPU faults on it)";
+        } else {
+            switch (a.type) {
+            case UC_MEM_READ_UNMAPPED: what = "a read of " + size + " at " + at + ", " + Where(a.address); break;
+            case UC_MEM_WRITE_UNMAPPED: what = "a write of " + size + " at " + at + ", " + Where(a.address); break;
+            case UC_MEM_FETCH_UNMAPPED: what = "a jump to " + at + ", " + Where(a.address); break;
+            case UC_MEM_WRITE_PROT: what = "a write of " + size + " at " + at + " " + Where(a.address) + ", which is read-only"; break;
+            case UC_MEM_READ_PROT: what = "a read of " + size + " at " + at + " " + Where(a.address) + ", which is not readable"; break;
+            case UC_MEM_FETCH_PROT: what = "code run at " + at + " " + Where(a.address) + ", which is not code"; break;
+            default: what = "a bad access at " + at; break;
+            }
+        }
+        // A fetch faults where it would have run; a data access somewhere
+        // in the block Unicorn names.
+        bool fetch = a.type == UC_MEM_FETCH_UNMAPPED || a.type == UC_MEM_FETCH_PROT;
+        pc = fetch ? "at pc " + at : PcOf(a, regs);
+    } else if (endError_ == UC_ERR_INSN_INVALID) {
+        std::uint32_t at = Reg(UC_ARM_REG_PC);
+        what = "an undefined instruction (" + Word(CodeWord(at)) + ") for the phones' CPU (XScale PXA270, ARMv5TE)";
+        pc = "at pc " + Hex(at);
+    } else if (interrupted_) {
+        what = std::string("a ") + ExceptionName(interrupt_) + " (exception " + std::to_string(interrupt_) + ")";
+        pc = "at pc " + Hex(interruptPc_);
+    } else if (endError_ != UC_ERR_OK) {
+        what = std::string("the emulator failed: ") + uc_strerror(endError_);
+        pc = "at pc " + Hex(Reg(UC_ARM_REG_PC));
+    } else {
+        what = "the emulator stopped for no reason it gave";
+        pc = "at pc " + Hex(Reg(UC_ARM_REG_PC));
+    }
+    throw Fault(path_ + ": " + what + " " + pc + ", " + LastCall());
+}
+
+// ---- Hooks: on the emulator's stack, inside Unicorn; they never throw ----------------
 
 void Machine::OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t, void* self) {
     auto* m = static_cast<Machine*>(self);
-    auto slot = static_cast<std::uint32_t>((address - kTrapBase) / 4);
-    if (slot != 0) {
-        m->stop_ = Stop::Trap;
-        m->stopTrap_ = slot;
+    if (m->probing_) {
+        uc_emu_stop(uc);
+        return;
     }
+    m->trapSlot_ = static_cast<std::uint32_t>((address - kTrapBase) / 4);
+    m->emulator_->Yield();
+    if (m->stopping_) uc_emu_stop(uc);
+}
+
+void Machine::OnAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
+                       void* self) {
+    auto* m = static_cast<Machine*>(self);
+    ++(type == UC_MEM_WRITE ? m->counts_.stores : m->counts_.loads);
+    if (size <= 1 || !(address & static_cast<std::uint64_t>(size - 1))) return;
+    Access a{type, static_cast<std::uint32_t>(address), size};
+    if (m->probing_) {
+        m->probeHit_ |= a == m->probeFor_;
+        return;
+    }
+    if (m->misaligned_ || m->bad_) return;
+    // The registers as the faulting instruction found them: the rest of
+    // its block still runs before the emulator stops.
+    m->misaligned_ = true;
+    m->badAccess_ = a;
+    m->misalignedAt_ = m->ReadRegisters();
     uc_emu_stop(uc);
 }
 
-bool Machine::OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
+bool Machine::OnBadAccess(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t,
                           void* self) {
     auto* m = static_cast<Machine*>(self);
-    m->badType_ = type;
-    m->badAddress_ = address;
-    m->badSize_ = size;
-    uc_reg_read(uc, UC_ARM_REG_PC, &m->badPc_);
+    Access a{type, static_cast<std::uint32_t>(address), size};
+    if (m->probing_) {
+        m->probeHit_ |= a == m->probeFor_;
+        return false;
+    }
+    if (!m->bad_ && !m->misaligned_) {
+        m->bad_ = true;
+        m->badAccess_ = a;
+    }
     return false;  // not handled: the run stops
 }
 
 void Machine::OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self) {
     auto* m = static_cast<Machine*>(self);
-    m->stop_ = Stop::Exception;
-    m->interrupt_ = intno;
-    uc_reg_read(uc, UC_ARM_REG_PC, &m->interruptPc_);
+    if (!m->probing_ && !m->interrupted_) {
+        m->interrupted_ = true;
+        m->interrupt_ = intno;
+        uc_reg_read(uc, UC_ARM_REG_PC, &m->interruptPc_);
+    }
     uc_emu_stop(uc);
 }
 
@@ -448,6 +634,8 @@ int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& c
     }
     return static_cast<int>(code);
 }
+
+RunCounts LastRunCounts() { return g_lastCounts; }
 
 std::vector<std::string> ServedImports() {
 #define KLAVOR_EMU_NAME(name) #name,

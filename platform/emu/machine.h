@@ -1,13 +1,15 @@
 // The emulated ARM CPU with the program's address space, and the way calls
 // cross between guest code and host code.
 //
-// Guest code runs only inside Machine::Run. Every import points at its own
-// trap address; the code hook on the trap page only notes which trap was
-// hit and stops the emulator. The host then serves the call outside
-// uc_emu_start and resumes the guest at its return address. A call from the
-// host into guest code (WinMain, the window procedure) starts the emulator
-// again with lr at a sentinel address, so calls nest in host frames only and
-// a C++ exception (sim::Halted, Fault) never crosses Unicorn's frames.
+// The emulator is started once per program, on a stack of its own (see
+// fiber.h), and runs until the program ends. Every import points at its
+// own trap address; the code hook on the trap page hands the call to the
+// host's stack, which serves it and lets the guest go on at the trap's
+// `bx lr`, with no stop of the emulator. A call from the host into guest
+// code (WinMain, the window procedure) goes through a gate on the trap page
+// (`blx ip`) that returns to a trap of its own: the guest's stack carries
+// the nesting, the host's frames wait on theirs, and a C++ exception
+// (sim::Halted, Fault) never crosses Unicorn's frames.
 #ifndef KLAVOR_EMU_MACHINE_H
 #define KLAVOR_EMU_MACHINE_H
 
@@ -17,11 +19,12 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "emu.h"
+#include "fiber.h"
 
 namespace emu {
 
@@ -35,13 +38,19 @@ struct ProgramExit {
 
 // One trapped call, as its handler sees it.
 struct Call {
+    Call(Machine& machine, const std::string& trapName, std::uint32_t lr) : m(machine), name(trapName), returnTo(lr) {}
     Machine& m;
     const std::string& name;  // what the trap stands for, e.g. "COREDLL.dll!GetMessageW"
     std::uint32_t returnTo;   // the caller's lr
 
-    std::uint32_t U(int i) const;  // argument word i: r0-r3, then the stack
+    std::uint32_t U(int i) const;  // argument word i: r0-r3, then the stack; read once each
     std::int32_t I(int i) const { return static_cast<std::int32_t>(U(i)); }
     [[noreturn]] void Fail(const std::string& what) const;
+
+private:
+    mutable std::uint32_t regs_[5] = {};  // r0-r3, sp
+    mutable unsigned read_ = 0;           // which of them are read
+    std::uint32_t Reg(int i) const;
 };
 
 // A string argument as the host call takes it: NULL, an integer resource
@@ -53,11 +62,21 @@ struct GuestText {
 };
 
 // Guest memory: the image's sections, the stack, the guest data area and
-// the trap page, each with the access the program has to it.
+// the trap page, each with the access the program has to it, held in host
+// memory that the host reads and writes directly.
 struct Region {
     std::uint32_t begin, end;
     std::uint32_t perms;  // UC_PROT_*
     std::string name;
+    std::uint8_t* host;   // the bytes of begin
+};
+
+// A guest data access, as Unicorn reports it.
+struct Access {
+    uc_mem_type type = UC_MEM_READ;
+    std::uint32_t address = 0;
+    int size = 0;
+    bool operator==(const Access& o) const { return type == o.type && address == o.address && size == o.size; }
 };
 
 class Machine {
@@ -70,7 +89,9 @@ public:
     static Machine& Current();  // the machine whose program is running
 
     // Runs guest code at address with up to four word arguments until it
-    // returns; the result is r0. Registers are as they were afterwards.
+    // returns; the result is r0. The guest code keeps r4-r11 and sp, as the
+    // calling standard has it (a return with sp elsewhere stops the run),
+    // and lr is as it was.
     std::uint32_t CallGuest(std::uint32_t address, std::initializer_list<std::uint32_t> args, const char* what);
 
     // Guest memory as the program may use it: a read needs read access, a
@@ -110,45 +131,71 @@ private:
         std::function<std::uint32_t(const Call&)> serve;  // empty: not served
         const void* hostFunction = nullptr;
     };
-    enum class Stop { None, Trap, Exception };
+    // The registers as a fault found them; pc is where the faulting block began.
+    struct Registers {
+        std::uint32_t r[16];
+        std::uint32_t cpsr;
+    };
 
     std::uint32_t AddTrap(Trap trap);
     void MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
-                   const std::uint8_t* data);
+                   std::uint8_t* host);
     const Region* RegionOf(std::uint32_t addr) const;
-    void Run(std::uint32_t pc);
-    std::uint32_t Serve(std::uint32_t trap);
-    [[noreturn]] void FailRun(uc_err err);
+    void Continue();
+    void Serve(std::uint32_t slot);
+    [[noreturn]] void FailRun();
+    std::vector<std::uint32_t> InstructionsMaking(const Access& fault, const Registers& at);
+    std::string PcOf(const Access& fault, const Registers& at);
+    Registers ReadRegisters() const;
+    std::uint32_t CodeWord(std::uint32_t addr) const;
     std::string Where(std::uint32_t addr) const;
     std::string LastCall() const;
 
-    static void OnImageCode(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void EmulatorMain(void* self);
     static void OnTrap(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void OnAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
+                         void* self);
     static bool OnBadAccess(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
                             void* self);
     static void OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self);
 
     std::string path_;
     uc_engine* uc_ = nullptr;
+    std::vector<std::unique_ptr<std::uint8_t[], void (*)(void*)>> memory_;  // page-aligned host bytes
     std::vector<Region> regions_;
-    std::vector<Trap> traps_;  // index = (address - kTrapBase) / 4
+    mutable const Region* lastRegion_ = nullptr;
+    std::vector<Trap> traps_;  // index = (address - kTrapBase) / 4; never reallocated
+    std::uint8_t* data_ = nullptr;
     std::uint32_t dataUsed_ = 0;
     std::uint32_t stackTop_ = 0;
     std::vector<std::uint32_t> wndProcs_;  // guest address by thunk slot
     int depth_ = 0;
 
+    // The emulator's own stack, and what it reports when it hands over.
+    std::unique_ptr<Fiber> emulator_;
+    std::uint32_t trapSlot_ = 0;  // the trap that handed over
+    uc_err endError_ = UC_ERR_OK;  // once the emulator has stopped for good
+    bool stopping_ = false;        // the run ends: the emulator is to stop
+
     // Set by the hooks, read once the emulator has stopped.
-    Stop stop_ = Stop::None;
-    std::uint32_t stopTrap_ = 0;
+    bool bad_ = false;  // a bad access: badAccess_
+    Access badAccess_;
+    bool misaligned_ = false;  // an unaligned access: badAccess_, at misalignedAt_
+    Registers misalignedAt_{};
+    bool interrupted_ = false;
     std::uint32_t interrupt_ = 0;
     std::uint32_t interruptPc_ = 0;
-    std::optional<uc_mem_type> badType_;
-    std::uint64_t badAddress_ = 0;
-    int badSize_ = 0;
-    std::uint32_t badPc_ = 0;
+
+    // Finding the faulting instruction: each instruction of the faulting
+    // block is run alone on the registers the fault left.
+    bool probing_ = false;
+    Access probeFor_;
+    bool probeHit_ = false;
+
+    RunCounts counts_;
 
     // The program's last call of the phone, for messages about what came after.
-    std::string lastCall_;
+    int lastTrap_ = -1;
     std::uint32_t lastCaller_ = 0;
 };
 

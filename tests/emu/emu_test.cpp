@@ -161,6 +161,13 @@ TEST_F(EmuTest, AccessesOutsideWhatTheProgramMayTouchStopTheRun) {
         cases.push_back({"stack", p, "a write of 4 bytes at 0x601FFFFC, just below the stack (the stack is full) at pc 0x11000"});
     }
     {
+        // Run alone on the registers the fault left (r1 = 0), the load
+        // before the faulting one would fault too: both are named.
+        Program p;
+        p.Load(1, 0x12000).Op(tiny::LdrReg(1, 1)).Op(tiny::LdrReg(0, 1));
+        cases.push_back({"which load", p, "a read of 4 bytes at 0x0, outside the image, the stack and the guest data at pc 0x1100C or 0x11010 (the emulator cannot tell which)"});
+    }
+    {
         Program p;
         p.Op(0xEF000000);  // svc 0: the program has no system calls of its own
         cases.push_back({"svc", p, "a software interrupt (svc) (exception 2) at pc 0x11004"});
@@ -171,6 +178,50 @@ TEST_F(EmuTest, AccessesOutsideWhatTheProgramMayTouchStopTheRun) {
         std::string fault = FaultOf(c.p);
         EXPECT_EQ(fault.substr(0, fault.rfind(", ")), "tiny.exe: " + c.fault) << c.what;
     }
+}
+
+// The phones' XScale under Windows CE faults on a word or halfword that is
+// not aligned; bytes anywhere, and aligned words, are fine.
+TEST_F(EmuTest, UnalignedWordsAndHalfwordsStopTheRunAsOnThePhone) {
+    struct Case {
+        const char* what;
+        std::uint32_t base;  // r1
+        std::uint32_t insn;  // run after r1 is loaded (at 0x1100C)
+        std::string fault;   // empty: the program returns r0
+    } cases[] = {
+        {"ldr", 0x12002, tiny::LdrReg(0, 1), "an unaligned read of 4 bytes at 0x12002 in the image's .data section"},
+        {"ldrh", 0x12001, 0xE1D100B0, "an unaligned read of 2 bytes at 0x12001 in the image's .data section"},
+        {"str", 0x12006, tiny::StrReg(0, 1), "an unaligned write of 4 bytes at 0x12006 in the image's .data section"},
+        {"strh", 0x12003, 0xE1C100B0, "an unaligned write of 2 bytes at 0x12003 in the image's .data section"},
+        {"push", 0x6020FF02, 0xE9210003 /* stmdb r1!, {r0, r1} */,
+         "an unaligned write of 4 bytes at 0x6020FEFA in the stack"},
+        {"ldrb", 0x12003, 0xE5D10000, ""},
+        {"aligned ldr", 0x12004, tiny::LdrReg(0, 1), ""},
+    };
+    for (const Case& c : cases) {
+        FreshPhone();
+        Program p;
+        p.Load(1, c.base).Op(c.insn).Op(tiny::kBxLr);
+        std::string fault = FaultOf(p);
+        if (c.fault.empty()) {
+            EXPECT_EQ(fault, "") << c.what;
+            continue;
+        }
+        char insn[16];
+        std::snprintf(insn, sizeof insn, "%08X", c.insn);
+        EXPECT_EQ(fault, "tiny.exe: " + c.fault + " (the phones' CPU faults on it) by the instruction " + insn +
+                             " at pc 0x1100C, before the program's first call of the phone")
+            << c.what;
+    }
+}
+
+// The stack carries calls into the program; one that returns with its
+// stack pointer elsewhere would leave the caller's frame wrong.
+TEST_F(EmuTest, AReturnWithTheStackPointerMovedStopsTheRun) {
+    Program p;
+    p.Op(0xE28DD008).Op(tiny::kBxLr);  // add sp, sp, #8
+    EXPECT_EQ(FaultOf(p), "tiny.exe: the entry point returned with its stack pointer at 0x60210008, not 0x60210000, "
+                          "before the program's first call of the phone");
 }
 
 TEST_F(EmuTest, AFaultAfterACallNamesThatCall) {

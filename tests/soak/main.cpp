@@ -4,17 +4,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "files.h"
 #include "soak.h"
+#ifdef KLAVOR_PHONE_EMU
+#include "emu.h"
+#endif
 
 namespace {
 
 const char kUsage[] =
-    "usage: klavor-soak [--seed N] [--events N] [--run-events N] [--out DIR]\n"
-    "       klavor-soak --replay SCENARIO\n"
+    "usage: klavor-soak [--phone EXE] [--seed N] [--events N] [--run-events N] [--out DIR]\n"
+    "       klavor-soak [--phone EXE] --replay SCENARIO\n"
     "\n"
     "Runs Klavor's WinMain on the simulated phone, run after run, each with a\n"
     "random configuration and a random stream of presses, thefts of hot keys and\n"
@@ -28,6 +32,10 @@ const char kUsage[] =
     "scenario's timeline; `klavor-soak --replay FILE` checks it again.\n"
     "\n"
     "  --run-events N  at most N events in one run of the program (default 400)\n"
+    "  --phone EXE     run the ARM Windows CE executable EXE (build/phone/klavor.exe)\n"
+    "                  on the emulated phone instead of this build's WinMain, with the\n"
+    "                  same checks, and require of each run the host build's timeline,\n"
+    "                  every call of the phone included\n"
     "\n"
     "Exit status: 0 all passed, 1 a check failed, 2 bad usage or an unreadable\n"
     "or malformed scenario, 3 a scenario the soak cannot judge.\n";
@@ -51,13 +59,13 @@ std::string Describe(const soak::Failure& f) {
            std::to_string(1000 + f.t % 1000).substr(1) + " s: " + f.what;
 }
 
-int Replay(const std::string& file) {
+int Replay(const std::string& file, const soak::Phone& phone) {
     auto loaded = scenario::LoadScenario(file);
     if (auto* e = std::get_if<scenario::ParseError>(&loaded)) {
         std::fprintf(stderr, "%s\n", e->Text().c_str());
         return 2;
     }
-    soak::RunResult r = soak::CheckRun(std::get<scenario::Scenario>(loaded));
+    soak::RunResult r = soak::CheckRun(std::get<scenario::Scenario>(loaded), {}, phone);
     if (r.unsupported) {
         std::fprintf(stderr, "klavor-soak: %s: cannot judge this scenario: %s\n", file.c_str(), r.whyUnsupported.c_str());
         return 3;
@@ -75,7 +83,7 @@ int Replay(const std::string& file) {
 int main(int argc, char** argv) {
     unsigned long long seed = 0, events = 100000, runEvents = 400;
     bool seeded = false;
-    std::string out = ".", replay;
+    std::string out = ".", replay, exe;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
@@ -93,14 +101,43 @@ int main(int argc, char** argv) {
             out = argv[++i];
         } else if (a == "--replay" && more) {
             replay = argv[++i];
+        } else if (a == "--phone" && more) {
+            exe = argv[++i];
         } else {
             return Usage("unexpected argument " + a);
         }
     }
-    if (!replay.empty()) return Replay(replay);
+    soak::Phone phone;
+#ifdef KLAVOR_PHONE_EMU
+    std::optional<emu::PeImage> image;
+    if (!exe.empty()) {
+        std::string error;
+        image = emu::LoadPeImage(exe, &error);
+        if (!image) {
+            std::fprintf(stderr, "klavor-soak: %s\n", error.c_str());
+            return 2;
+        }
+        phone = [&image](HINSTANCE instance, LPWSTR commandLine, int show) {
+            sim::SetProgramIcons(image->iconGroups);
+            return emu::RunProgram(*image, instance, commandLine, show);
+        };
+    }
+#else
+    if (!exe.empty()) {
+        std::fprintf(stderr,
+                     "klavor-soak: --phone needs the emulated phone, which this build lacks: "
+                     "install Unicorn 2 (libunicorn-dev) and configure again\n");
+        return 2;
+    }
+#endif
+    if (!replay.empty()) return Replay(replay, phone);
     if (!seeded) seed = (static_cast<unsigned long long>(std::random_device{}()) << 32) ^ std::random_device{}();
-    std::printf("klavor-soak: seed %llu (klavor-soak --seed %llu --events %llu replays this stream)\n", seed, seed,
-                events);
+    std::string again = exe.empty() ? "" : "--phone " + exe + " ";
+    std::printf("klavor-soak: seed %llu (klavor-soak %s--seed %llu --events %llu replays this stream)\n", seed,
+                again.c_str(), seed, events);
+    if (!exe.empty())
+        std::printf("klavor-soak: on %s, the emulated phone; each run also on the host build, for its timeline\n",
+                    exe.c_str());
     std::fflush(stdout);
 
     std::mt19937_64 master(seed);
@@ -114,7 +151,7 @@ int main(int argc, char** argv) {
     while (done < events) {
         std::mt19937_64 rng(master());
         soak::Lines run = soak::Generate(rng, options);
-        soak::RunResult r = soak::CheckLines(run);
+        soak::RunResult r = soak::CheckLines(run, {}, phone);
         ++runs;
         done += r.events;
         phoneTime += r.phoneTime;
@@ -129,13 +166,14 @@ int main(int argc, char** argv) {
         std::printf("FAILED in run %llu (%zu events): %s\nshrinking...\n", runs, run.events.size(),
                     Describe(*r.failure).c_str());
         std::fflush(stdout);
-        soak::Lines small = soak::ShrinkFailure(run, r.failure->check);
-        soak::RunResult again = soak::CheckLines(small);
-        std::string heading = "klavor-soak --seed " + std::to_string(seed) + ", run " + std::to_string(runs) +
-                              ", shrunk from " + std::to_string(run.events.size()) + " events to " +
-                              std::to_string(small.events.size()) + ".\nFails: " +
-                              (again.failure ? Describe(*again.failure) : Describe(*r.failure)) +
-                              "\nWatch it: klavor-sim FILE; check it: klavor-soak --replay FILE";
+        soak::Lines small = soak::ShrinkFailure(run, r.failure->check, phone);
+        soak::RunResult shrunk = soak::CheckLines(small, {}, phone);
+        std::string sim = exe.empty() ? "klavor-sim FILE" : "klavor-sim --trace FILE and klavor-sim --trace --phone " + exe + " FILE";
+        std::string heading = "klavor-soak " + again + "--seed " + std::to_string(seed) + ", run " +
+                              std::to_string(runs) + ", shrunk from " + std::to_string(run.events.size()) +
+                              " events to " + std::to_string(small.events.size()) + ".\nFails: " +
+                              (shrunk.failure ? Describe(*shrunk.failure) : Describe(*r.failure)) + "\nWatch it: " +
+                              sim + "; check it: klavor-soak " + again + "--replay FILE";
         std::string text = soak::ScenarioText(small, heading);
         std::string path = out + "/soak-failure-" + std::to_string(seed) + ".scenario";
         std::string error;

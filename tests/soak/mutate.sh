@@ -4,16 +4,83 @@
 # it catches ends in a failure with a shrunk scenario, one it misses passes.
 #
 #   tests/soak/mutate.sh [EVENTS [SEED [WORKDIR]]]
+#   tests/soak/mutate.sh --phone [EVENTS [SEED [WORKDIR]]]
 #
 # EVENTS per fault (default 100000), SEED of the stream (default 1). The
 # copy, its build and each fault's reproducer stay in WORKDIR (default a new
 # temporary directory). Exit status 1 if any fault was missed.
+#
+# --phone breaks the ARM klavor.exe instead (build/phone/klavor.exe, with
+# its map): patched instructions in copies of it (tests/soak/patch_exe.py),
+# each run by `klavor-soak --phone` of the default build.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+phone=false
+if [ "${1:-}" = --phone ]; then
+  phone=true
+  shift
+fi
 events=${1:-100000}
 seed=${2:-1}
 work=${3:-$(mktemp -d /tmp/klavor-mutate.XXXXXX)}
 src=$work/src
+
+# Runs the soak as "$@" with the fault's directory as $dir; counts and tells.
+caught=0; missed=0; report=""
+soak_one() {
+  local name=$1; shift
+  set +e
+  "$@" --seed "$seed" --events "$events" --out "$dir" > "$dir/soak.log" 2>&1
+  local status=$?
+  set -e
+  if [ $status -eq 1 ]; then
+    caught=$((caught + 1))
+    local line size
+    line=$(grep -m1 '^FAILED' "$dir/soak.log")
+    size=$(grep -m1 'shrunk from' "$dir/soak.log" | sed 's/.*shrunk from \([0-9]*\) events to \([0-9]*\).*/\1 -> \2 events/')
+    report+="caught  $name: ${line#FAILED in } [$size]"$'\n'
+  elif [ $status -eq 0 ]; then
+    missed=$((missed + 1))
+    report+="MISSED  $name"$'\n'
+  else
+    echo "mutation '$name': klavor-soak exited $status; see $dir/soak.log" >&2; exit 2
+  fi
+}
+
+if $phone; then
+  exe=build/phone/klavor.exe
+  map=build/phone/klavor.map
+  objdump=build/phone-toolchain/bin/arm-mingw32ce-objdump
+  soak=build/default/tests/soak/klavor-soak
+  for f in "$exe" "$map" "$objdump" "$soak"; do
+    [ -e "$f" ] || { echo "$f is missing: build the phone and default presets first" >&2; exit 2; }
+  done
+  # name ; function (as the map names it) ; instructions (regex) ; new word (of the old, w)
+  patches=(
+    "press counting: eq and ne swapped, a press of the same button taken for another;OnHotKey(unsigned int);^(ldrh|str|add|lsl|lsr)(eq|ne)\t;w ^ 0x10000000"
+    "six quiet ticks, not five;OnHotKey(unsigned int);^movhi\tr0, #5$;(w & ~0xFF) | 6"
+    "key-up call dropped;SendAction(unsigned short);^b\tkeybd_event$;0xE12FFF1E"
+    "no release before sending;FireSequence();^bl\tReleaseButton\(int\)$;0xE1A00000"
+    "no recapture after firing;FireSequence();^bl\tCaptureButton\(int\)$;0xE1A00000"
+    "periodic sweep dropped;OnTimerTick();^bl\tRecaptureTick\(\)$;0xE1A00000"
+    "coredll not freed at exit;WinMain;^bl\tFreeLibrary$;0xE1A00000"
+  )
+  mkdir -p "$work/out"
+  for p in "${patches[@]}"; do
+    IFS=';' read -r name fn pattern new <<< "$p"
+    dir="$work/out/$(echo "$name" | sed 's/[^A-Za-z0-9]\+/-/g')"
+    mkdir -p "$dir"
+    if ! python3 tests/soak/patch_exe.py "$exe" "$map" "$objdump" "$dir/klavor.exe" "$fn" "$pattern" "$new" \
+        > "$dir/patch.log" 2>&1; then
+      echo "patch '$name' did not apply; see $dir/patch.log" >&2; exit 2
+    fi
+    soak_one "$name" "$soak" --phone "$dir/klavor.exe"
+  done
+  printf '%s' "$report"
+  echo "$caught caught, $missed missed ($events events each, seed $seed); patched copies and reproducers in $work/out"
+  [ $missed -eq 0 ]
+  exit
+fi
 
 # name | file | perl substitution (applied to the whole file)
 mutations=(
@@ -48,7 +115,6 @@ done
 echo "scratch copy: $src"
 (cd "$src" && cmake --preset default > "$work/configure.log")
 
-caught=0; missed=0; report=""
 for m in "${mutations[@]}"; do
   IFS='|' read -r name file expr <<< "$m"
   cp "$file" "$src/$file"  # a fresh time, so that make rebuilds it
@@ -61,22 +127,8 @@ for m in "${mutations[@]}"; do
   if ! (cd "$src" && cmake --build --preset default --target klavor-soak > "$dir/build.log" 2>&1); then
     echo "mutation '$name' does not build; see $dir/build.log" >&2; exit 2
   fi
-  set +e
-  "$src/build/default/tests/soak/klavor-soak" --seed "$seed" --events "$events" --out "$dir" > "$dir/soak.log" 2>&1
-  status=$?
-  set -e
+  soak_one "$name" "$src/build/default/tests/soak/klavor-soak"
   cp "$file" "$src/$file"  # a fresh time, so that make rebuilds it
-  if [ $status -eq 1 ]; then
-    caught=$((caught + 1))
-    line=$(grep -m1 '^FAILED' "$dir/soak.log")
-    size=$(grep -m1 'shrunk from' "$dir/soak.log" | sed 's/.*shrunk from \([0-9]*\) events to \([0-9]*\).*/\1 -> \2 events/')
-    report+="caught  $name: ${line#FAILED in } [$size]"$'\n'
-  elif [ $status -eq 0 ]; then
-    missed=$((missed + 1))
-    report+="MISSED  $name"$'\n'
-  else
-    echo "mutation '$name': klavor-soak exited $status; see $dir/soak.log" >&2; exit 2
-  fi
 done
 # Leave the copy's build as the sources are.
 (cd "$src" && cmake --build --preset default --target klavor-soak > /dev/null 2>&1) || true

@@ -332,6 +332,7 @@ const char* CheckName(Check c) {
     case Check::Timing: return "timing";
     case Check::Tray: return "the tray";
     case Check::Exit: return "the exit";
+    case Check::Identity: return "the phone's binary against the host build";
     }
     return "?";
 }
@@ -855,21 +856,70 @@ private:
 
 }  // namespace
 
-RunResult CheckRun(const scenario::Scenario& s, const std::function<void()>& tamper) {
-    Watch watch(s);
-    if (watch.unsupported()) return watch.Finish({});
-    scenario::Outcome o = scenario::RunWatched(s, [&] {
-        watch.Begin();
-        if (tamper) tamper();
-    });
-    return watch.Finish(o);
+std::optional<Failure> CompareTimelines(const std::string& host, const std::string& phone) {
+    std::size_t h = 0, p = 0, line = 0;
+    sim::Time t = 0;
+    // Lines begin with the time, "  12.345 s"; those that go on with a
+    // message box's text do not.
+    auto timeOf = [&t](const std::string& l) {
+        unsigned long long sec = 0, ms = 0;
+        if (std::sscanf(l.c_str(), "%llu.%3llu s", &sec, &ms) == 2) t = sec * 1000 + ms;
+    };
+    auto next = [](const std::string& text, std::size_t& at, std::string* out) {
+        if (at >= text.size()) return false;
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        *out = text.substr(at, end - at);
+        at = end + 1;
+        return true;
+    };
+    for (;;) {
+        std::string a, b;
+        bool moreHost = next(host, h, &a), morePhone = next(phone, p, &b);
+        ++line;
+        if (!moreHost && !morePhone) return std::nullopt;
+        if (moreHost && morePhone && a == b) {
+            timeOf(a);
+            continue;
+        }
+        if (morePhone) timeOf(b);
+        if (moreHost) timeOf(a);
+        auto shown = [](bool more, const std::string& l) { return more ? "\"" + l + "\"" : "nothing (its timeline has ended)"; };
+        return Failure{Check::Identity, t,
+                       "the timelines part at line " + std::to_string(line) + ": the host build has " + shown(moreHost, a) +
+                           ", the phone's binary " + shown(morePhone, b)};
+    }
 }
 
-RunResult CheckLines(const Lines& lines, const std::function<void()>& tamper) {
+RunResult CheckRun(const scenario::Scenario& s, const std::function<void()>& tamper, const Phone& phone) {
+    Watch watch(s);
+    if (watch.unsupported()) return watch.Finish({});
+    // The host build's run, calls included, for the phone's to match.
+    std::string host;
+    if (phone) host = scenario::Run(s, true).timeline;
+    scenario::Outcome o = scenario::RunWatched(
+        s,
+        [&] {
+            watch.Begin();
+            if (tamper) tamper();
+        },
+        phone, phone != nullptr);
+    RunResult r = watch.Finish(o);
+    if (!phone || r.unsupported) return r;
+    // A fault of the emulated program is what went wrong, whatever the
+    // checks made of the program's stopping.
+    if (!o.fault.empty())
+        r.failure = Failure{Check::Identity, r.phoneTime, "the phone's binary was stopped by a fault: " + o.fault};
+    else if (!r.failure)
+        r.failure = CompareTimelines(host, o.timeline);
+    return r;
+}
+
+RunResult CheckLines(const Lines& lines, const std::function<void()>& tamper, const Phone& phone) {
     auto parsed = scenario::ParseScenario(ScenarioText(lines), "soak.scenario");
     if (auto* e = std::get_if<scenario::ParseError>(&parsed))
         throw std::logic_error("the soak wrote a scenario klavor-sim refuses: " + e->Text());
-    return CheckRun(std::get<scenario::Scenario>(parsed), tamper);
+    return CheckRun(std::get<scenario::Scenario>(parsed), tamper, phone);
 }
 
 // ---- Shrinking -------------------------------------------------------------------
@@ -950,14 +1000,14 @@ Lines Shrink(const Lines& failing, const std::function<bool(const Lines&)>& stil
     return best;
 }
 
-Lines ShrinkFailure(const Lines& failing, Check check, std::size_t budget) {
-    auto fails = [check](const Lines& l) {
-        RunResult r = CheckLines(l);
+Lines ShrinkFailure(const Lines& failing, Check check, const Phone& phone, std::size_t budget) {
+    auto fails = [check, &phone](const Lines& l) {
+        RunResult r = CheckLines(l, {}, phone);
         return !r.unsupported && r.failure && r.failure->check == check;
     };
     Lines shrunk = Shrink(failing, fails, budget);
     // End the run soon after the failure.
-    RunResult r = CheckLines(shrunk);
+    RunResult r = CheckLines(shrunk, {}, phone);
     if (r.failure) {
         Lines shorter = shrunk;
         for (std::string& l : shorter.setUp)

@@ -31,6 +31,11 @@
 //     copy running: code 0) and not otherwise, and leaves no hot key, no
 //     tray icon and no menu behind.
 //
+// On the phone's binary (klavor-soak --phone build/phone/klavor.exe) each
+// run is the ARM klavor.exe on the emulated phone, checked the same way,
+// and its timeline, every call of the phone included, must be the host
+// build's for the same run, line for line.
+//
 // A failing run is shrunk, by dropping events and simplifying its set-up,
 // to a small scenario that still fails the same check; klavor-soak prints
 // it, and `klavor-soak --replay FILE` checks it again.
@@ -81,6 +86,7 @@ enum class Check {
     Timing,               // a start-up or a firing not on time
     Tray,                 // the tray icon, menu or About box not as the taps say
     Exit,                 // an exit that is not the stream's, or what it leaves behind
+    Identity,             // the phone's binary did not do what the host build did
 };
 const char* CheckName(Check c);
 
@@ -108,18 +114,27 @@ struct RunResult {
     } counts;
 };
 
+// What runs as the program: the host build's WinMain, or the phone's
+// binary on the emulated phone (a scenario::Program), whose run is then
+// also compared with the host build's, timeline and calls.
+using Phone = scenario::Program;
+
 // Runs the scenario on a fresh phone and checks it all along. `tamper`, if
 // given, is called once the run is set up (tests use it to disturb the
 // phone behind the program's back).
-RunResult CheckRun(const scenario::Scenario& s, const std::function<void()>& tamper = {});
-RunResult CheckLines(const Lines& lines, const std::function<void()>& tamper = {});
+RunResult CheckRun(const scenario::Scenario& s, const std::function<void()>& tamper = {}, const Phone& phone = nullptr);
+RunResult CheckLines(const Lines& lines, const std::function<void()>& tamper = {}, const Phone& phone = nullptr);
+
+// Where two timelines first part: the line (from 1), its time, and what
+// each side has there; nothing if they agree.
+std::optional<Failure> CompareTimelines(const std::string& host, const std::string& phone);
 
 // The smallest run found, within `budget` runs, that `stillFails`: events
 // dropped in halves then one by one, then set-up lines and configuration
 // slots made plainer.
 Lines Shrink(const Lines& failing, const std::function<bool(const Lines&)>& stillFails, std::size_t budget = 3000);
-// Shrink by the check that failed.
-Lines ShrinkFailure(const Lines& failing, Check check, std::size_t budget = 3000);
+// Shrink by the check that failed, on the same program.
+Lines ShrinkFailure(const Lines& failing, Check check, const Phone& phone = nullptr, std::size_t budget = 3000);
 
 }  // namespace soak
 

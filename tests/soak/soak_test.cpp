@@ -137,6 +137,67 @@ TEST(SoakCheck, ALoopingConfigurationIsTheProgramsOwnBusiness) {
     EXPECT_EQ(r.counts.chained, r.counts.firings);
 }
 
+// On the phone's binary a run must also be the host build's, call for call:
+// a program that makes one call more, or is stopped by a fault, fails, and
+// the shrunk run still does. (Host stand-ins for the emulated program.)
+TEST(SoakCheck, ThePhonesBinaryMustMakeTheHostBuildsCalls) {
+    const std::string events = "1001ms press Calendar\n2001ms tap tray\n2501ms choose Exit\n";
+    scenario::Scenario s = Parse(kCaptureAll + events);
+    soak::Phone same = [](HINSTANCE i, LPWSTR line, int show) { return WinMain(i, nullptr, line, show); };
+    soak::RunResult r = soak::CheckRun(s, {}, same);
+    ASSERT_FALSE(r.failure) << r.failure->what;
+    EXPECT_EQ(r.counts.firings, 1u);
+
+    soak::Phone extra = [](HINSTANCE i, LPWSTR line, int show) {
+        Sleep(0);
+        return WinMain(i, nullptr, line, show);
+    };
+    r = soak::CheckRun(s, {}, extra);
+    ASSERT_TRUE(r.failure);
+    EXPECT_EQ(r.failure->check, soak::Check::Identity);
+    EXPECT_EQ(r.failure->t, 0u);
+    EXPECT_NE(r.failure->what.find("line 4: the host build has \"   0.000 s      | FindWindowW"), std::string::npos)
+        << r.failure->what;
+    EXPECT_NE(r.failure->what.find("the phone's binary \"   0.000 s      | Sleep(0)\""), std::string::npos)
+        << r.failure->what;
+
+    soak::Phone faulty = [](HINSTANCE, LPWSTR, int) -> int { throw std::runtime_error("a read of 4 bytes at 0x0"); };
+    r = soak::CheckRun(s, {}, faulty);
+    ASSERT_TRUE(r.failure);
+    EXPECT_EQ(r.failure->check, soak::Check::Identity);
+    EXPECT_EQ(r.failure->what, "the phone's binary was stopped by a fault: a read of 4 bytes at 0x0");
+
+    std::mt19937_64 rng(3);
+    soak::Lines run = soak::Generate(rng, {30, 30});
+    soak::Lines small = soak::ShrinkFailure(run, soak::Check::Identity, extra);
+    EXPECT_TRUE(small.events.empty());
+    soak::RunResult again = soak::CheckLines(small, {}, extra);
+    ASSERT_TRUE(again.failure);
+    EXPECT_EQ(again.failure->check, soak::Check::Identity);
+}
+
+TEST(SoakCheck, TimelinesPartAtTheFirstLineThatDiffers) {
+    const std::string host = "   1.000 s  a\n   2.500 s  b\n              | more\n   3.000 s  c\n";
+    EXPECT_FALSE(soak::CompareTimelines(host, host));
+    struct Case {
+        std::string phone, what;
+        sim::Time t;
+    } cases[] = {
+        {"   1.000 s  a\n   2.600 s  b\n", "line 2: the host build has \"   2.500 s  b\", the phone's binary \"   2.600 s  b\"", 2500},
+        {"   1.000 s  a\n   2.500 s  b\n              | less\n", "line 3: the host build has \"              | more\"", 2500},
+        {"   1.000 s  a\n   2.500 s  b\n              | more\n", "line 4: the host build has \"   3.000 s  c\", the phone's binary nothing (its timeline has ended)", 3000},
+        {host + "   4.000 s  d\n", "line 5: the host build has nothing (its timeline has ended), the phone's binary \"   4.000 s  d\"", 4000},
+    };
+    for (const Case& c : cases) {
+        std::optional<soak::Failure> f = soak::CompareTimelines(host, c.phone);
+        ASSERT_TRUE(f) << c.phone;
+        EXPECT_EQ(f->check, soak::Check::Identity);
+        std::string expected = "the timelines part at " + c.what;
+        EXPECT_EQ(f->what.substr(0, expected.size()), expected) << c.phone;
+        EXPECT_EQ(f->t, c.t) << c.phone;
+    }
+}
+
 TEST(SoakShrink, KeepsOnlyTheEventsAndSetUpTheFailureNeeds) {
     soak::Lines lines;
     lines.setUp = {"phone up", "coredll missing", "another copy running", "end 100000ms"};

@@ -790,8 +790,10 @@ Outcome Run(const Scenario& s, bool trace, const Program& program, const Loader&
     return o;
 }
 
-Outcome RunWatched(const Scenario& s, const std::function<void()>& started) {
-    return RunProgram(s, false, nullptr, nullptr, started);
+Outcome RunWatched(const Scenario& s, const std::function<void()>& started, const Program& program, bool trace) {
+    Outcome o = RunProgram(s, trace, program, nullptr, started);
+    if (trace) o.timeline = Timeline(true);
+    return o;
 }
 
 }  // namespace scenario

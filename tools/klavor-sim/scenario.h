@@ -99,11 +99,13 @@ std::vector<std::string> CheckConfiguration(const Scenario& s);
 // Klavor exits, unless an install or a reset is still to come.
 Outcome Run(const Scenario& s, bool trace = false, const Program& program = nullptr, const Loader& loader = nullptr);
 
-// The same run, for a harness that watches the program as it goes, with no
-// timeline: `started` is called once the phone is set up and the scenario's
-// events are scheduled, just before WinMain, so that events it schedules
-// run after the scenario's own at equal times.
-Outcome RunWatched(const Scenario& s, const std::function<void()>& started);
+// The same run, for a harness that watches the program as it goes:
+// `started` is called once the phone is set up and the scenario's events
+// are scheduled, just before WinMain, so that events it schedules run after
+// the scenario's own at equal times. With `trace`, the outcome has the
+// timeline, calls included, as Run(s, true) tells it.
+Outcome RunWatched(const Scenario& s, const std::function<void()>& started, const Program& program = nullptr,
+                   bool trace = false);
 
 // The name the timeline gives a virtual key: the labels of codes 0 to 16,
 // the buttons' names, "Win", else hex.

@@ -1,0 +1,85 @@
+// The emulator's own stack: control passes back and forth in order, the
+// fiber's stack is its own and deep, and an exception on the host's side
+// leaves the suspended fiber whole. Built twice: with the x86-64 switch and
+// with ucontext (KLAVOR_EMU_FIBER_UCONTEXT).
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fiber.h"
+
+namespace {
+
+struct Script {
+    emu::Fiber* fiber = nullptr;
+    std::vector<std::string> log;
+    int yields = 3;
+};
+
+void Body(void* arg) {
+    auto* s = static_cast<Script*>(arg);
+    for (int i = 0; i < s->yields; ++i) {
+        s->log.push_back("fiber " + std::to_string(i));
+        s->fiber->Yield();
+    }
+    s->log.push_back("fiber ends");
+}
+
+// Uses about `depth` KB of the fiber's stack, then yields from the bottom.
+int Deep(emu::Fiber* f, int depth) {
+    volatile char pad[1024];
+    pad[0] = static_cast<char>(depth);
+    if (depth == 0) {
+        f->Yield();
+        return pad[0];
+    }
+    return Deep(f, depth - 1) + pad[0];
+}
+
+TEST(Fiber, ControlPassesBackAndForthInOrder) {
+    Script s;
+    emu::Fiber fiber(&Body, &s);
+    s.fiber = &fiber;
+    EXPECT_FALSE(fiber.Started());
+    for (int i = 0; i < 4; ++i) {
+        s.log.push_back("host " + std::to_string(i));
+        fiber.Resume();
+    }
+    EXPECT_TRUE(fiber.Ended());
+    EXPECT_EQ(s.log, (std::vector<std::string>{"host 0", "fiber 0", "host 1", "fiber 1", "host 2", "fiber 2", "host 3",
+                                               "fiber ends"}));
+    EXPECT_THROW(fiber.Resume(), std::logic_error);
+}
+
+TEST(Fiber, HostExceptionsLeaveTheSuspendedFiberWhole) {
+    struct State {
+        emu::Fiber* fiber;
+        int result = -1;
+    } state;
+    emu::Fiber fiber(
+        [](void* arg) {
+            auto* st = static_cast<State*>(arg);
+            st->result = Deep(st->fiber, 200);  // 200 KB deep when it yields
+        },
+        &state);
+    state.fiber = &fiber;
+    // Host frames thrown through while the fiber waits at the bottom of its stack.
+    auto hostFrames = [&](int n, auto& self) -> void {
+        if (n == 0) {
+            fiber.Resume();
+            throw std::runtime_error("the run ends");
+        }
+        self(n - 1, self);
+    };
+    EXPECT_THROW(hostFrames(10, hostFrames), std::runtime_error);
+    EXPECT_FALSE(fiber.Ended());
+    fiber.Resume();
+    EXPECT_TRUE(fiber.Ended());
+    int expected = 0;
+    for (int d = 0; d <= 200; ++d) expected += static_cast<char>(d);
+    EXPECT_EQ(state.result, expected);
+}
+
+}  // namespace
