@@ -31,6 +31,8 @@ const char kUsage[] =
     "           .cab, first what its installer will do\n"
     "       klavorcfg check FILE\n"
     "           only say what FILE will do wrong on the phone\n"
+    "       klavorcfg timing FILE\n"
+    "           say when each press of each button is sent\n"
     "       klavorcfg defaults\n"
     "           print the built-in configuration\n"
     "       klavorcfg --help\n"
@@ -97,8 +99,7 @@ std::string Help() {
 }
 
 std::string WrongLength(const std::string& path, const config::Bytes& value) {
-    return path + ": the value is " + std::to_string(value.size()) + " bytes long; the program takes only " +
-           std::to_string(KEY_TABLE_BYTES);
+    return config::WrongLengthMessage(path, value.size());
 }
 
 struct Loaded {
@@ -315,6 +316,26 @@ int CheckCommand(const std::vector<std::string>& argv) {
     return ok ? printed : 2;
 }
 
+// When each press is sent, by the check's own model of the program.
+int TimingCommand(const std::vector<std::string>& argv) {
+    std::optional<Args> a = ParseArgs(argv, false, false);
+    if (!a) return 2;
+    if (a->files.size() != 1) return UsageError("timing takes one FILE");
+    const std::string& file = a->files[0];
+    std::optional<Loaded> loaded = Load(file);
+    if (!loaded) return 2;
+    if (!HasTable(*loaded, file)) return 2;
+    std::string out;
+    for (int slot = 0; slot < KEY_SLOTS; ++slot) {
+        config::ButtonTiming timing = config::Timing(*loaded->table, slot);
+        out += ButtonNames[slot];
+        out += timing.note.empty() ? "\n" : ": " + timing.note + "\n";
+        for (std::size_t p = 0; p < timing.presses.size(); ++p)
+            out += "  " + config::PressWord(static_cast<int>(p)) + ": " + timing.presses[p] + "\n";
+    }
+    return Print(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -327,6 +348,7 @@ int main(int argc, char** argv) {
     if (command == "cab") return Cab(args);
     if (command == "show") return Show(args);
     if (command == "check") return CheckCommand(args);
+    if (command == "timing") return TimingCommand(args);
     if (command == "defaults") {
         if (!args.empty()) return UsageError("defaults takes no arguments");
         return Print("# Klavor's built-in configuration.\n" + config::FormatConfigText(config::DefaultTable()));
