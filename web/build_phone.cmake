@@ -3,4 +3,7 @@
 if(NOT EXISTS ${SOURCE}/build/phone/CMakeCache.txt)
   execute_process(COMMAND ${CMAKE_COMMAND} --preset phone WORKING_DIRECTORY ${SOURCE} COMMAND_ERROR_IS_FATAL ANY)
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} --build --preset phone WORKING_DIRECTORY ${SOURCE} COMMAND_ERROR_IS_FATAL ANY)
+# Its own make, not a sub-make of this build's: the preset sets its own jobs.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS --unset=MAKELEVEL
+                        ${CMAKE_COMMAND} --build --preset phone
+                WORKING_DIRECTORY ${SOURCE} COMMAND_ERROR_IS_FATAL ANY)
