@@ -428,9 +428,9 @@
   function buildPicker() {
     $('picker-search').addEventListener('input', fillPicker);
     $('picker-cancel').addEventListener('click', () => closePicker());
-    $('picker-hex-use').addEventListener('click', () => choose($('picker-hex').value.trim(), false));
+    $('picker-hex-use').addEventListener('click', () => choose($('picker-hex').value.trim()));
     $('picker-hex').addEventListener('keydown', (e) => {
-      if (e.key === 'Enter') { e.preventDefault(); choose($('picker-hex').value.trim(), false); }
+      if (e.key === 'Enter') { e.preventDefault(); choose($('picker-hex').value.trim()); }
     });
     $('picker-listen').addEventListener('click', () => listen(!picker.listening));
     $('picker').addEventListener('cancel', (e) => {
@@ -477,7 +477,7 @@
       b.setAttribute('aria-label', e.label + (e.also ? `, the same key as ${e.also}` : '') +
         (isCurrent ? ', chosen now' : ''));
       if (isCurrent) b.setAttribute('aria-current', 'true');
-      b.addEventListener('click', () => choose(e.word, true));
+      b.addEventListener('click', () => choose(e.word));
       return b;
     }));
   }
@@ -511,13 +511,13 @@
     if ($('picker').open) $('picker').close();
   }
 
-  // `fromList`: a word from the list, which the Win box may add to.
-  function choose(word, fromList) {
+  // A key name, label or code; the Win box holds the Windows key with it.
+  function choose(word) {
     if (!word) {
       $('picker-error').textContent = 'Type a code first, such as 0x41.';
       return;
     }
-    const win = picker.kind === 'action' && $('picker-win').checked && fromList;
+    const win = picker.kind === 'action' && $('picker-win').checked;
     const field = picker.kind === 'key' ? 'key' : win ? 'win-action' : 'action';
     const error = edit(selected, field, picker.press, word);
     if (error) {
@@ -551,7 +551,7 @@
     // A browser's keyCode is the Windows virtual key for the keys that have one.
     if (!e.keyCode) return;
     listen(false);
-    choose('0x' + e.keyCode.toString(16).toUpperCase().padStart(2, '0'), true);
+    choose('0x' + e.keyCode.toString(16).toUpperCase().padStart(2, '0'));
   }
 
   // ---- Start ---------------------------------------------------------------------------------
