@@ -1,11 +1,11 @@
-// Cabinet files through libgcab, with a bounds-checked look at the
-// structure first.
+// Cabinet files: the structure walked within the file's bounds, then each
+// folder's data blocks checked and expanded into the members.
 #include "cabinet.h"
 #include "little_endian.h"
+#include "mszip.h"
 
-#include <libgcab.h>
-
-#include <memory>
+#include <algorithm>
+#include <cstdio>
 
 namespace config {
 namespace {
@@ -15,30 +15,39 @@ constexpr std::size_t kFolderBytes = 8;
 constexpr std::size_t kFileBytes = 16;
 constexpr std::size_t kDataBytes = 8;
 constexpr std::size_t kMaxNameBytes = 256;  // including the NUL
-constexpr std::size_t kMaxBlockBytes = 32768;
+constexpr std::uint32_t kSignature = 0x4643534D;  // "MSCF"
 
 enum : std::uint16_t { kFlagPrevious = 0x0001, kFlagNext = 0x0002, kFlagReserve = 0x0004 };
-enum : std::uint16_t { kCompressNone = 0, kCompressMszip = 1 };
 
 struct Fail {
     std::string message;
 };
 
-template <typename T>
-using GPtr = std::unique_ptr<T, void (*)(gpointer)>;
-
-template <typename T>
-GPtr<T> Own(T* object) {
-    return GPtr<T>(object, g_object_unref);
-}
-
-std::string Take(GError* error) {
-    std::string message = error ? error->message : "unknown error";
-    if (error) g_error_free(error);
-    return message;
-}
-
 std::string SizeText(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+
+std::string Hex32(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
+    return buf;
+}
+
+// The cabinet format's checksum of a data block: the data's little-endian
+// words xor'ed together, a last partial word taken first byte highest,
+// then the block's two size words on top.
+std::uint32_t Checksum(const std::uint8_t* p, std::size_t n, std::uint32_t seed) {
+    std::uint32_t sum = seed;
+    for (; n >= 4; n -= 4, p += 4) sum ^= LoadLe32(p);
+    std::uint32_t last = 0;
+    for (std::size_t i = 0; i < n; ++i) last = (last << 8) | p[i];
+    return sum ^ last;
+}
+
+std::uint32_t BlockChecksum(const std::uint8_t* sizes, const std::uint8_t* reserve, std::size_t reserveBytes,
+                            const std::uint8_t* data, std::size_t dataBytes) {
+    std::uint32_t sum = Checksum(data, dataBytes, 0);
+    if (reserveBytes) sum = Checksum(reserve, reserveBytes, sum);
+    return Checksum(sizes, 4, sum);
+}
 
 class Reader {
 public:
@@ -67,17 +76,12 @@ private:
 };
 
 struct FileEntry {
-    std::string name;
     std::uint32_t size, offset;  // offset within the folder's expanded data
-    std::uint16_t folder;
 };
 
-// The file table of a cabinet whose every offset, count and size has been
-// checked against the file, so that whatever libgcab then reads lies inside it.
-std::vector<FileEntry> CheckStructure(const Bytes& content) {
+Cabinet Read(const Bytes& content) {
     Reader r(content);
-    if (r.Size() < 4 || r.U32(0, "signature") != 0x4643534D)  // "MSCF"
-        throw Fail{"not a cabinet (it does not start with MSCF)"};
+    if (r.Size() < 4 || r.U32(0, "signature") != kSignature) throw Fail{"not a cabinet (it does not start with MSCF)"};
     if (r.Size() < kHeaderBytes)
         throw Fail{"truncated: " + SizeText(r.Size()) + ", less than a cabinet header (" + SizeText(kHeaderBytes) + ")"};
     std::uint32_t total = r.U32(8, "header");
@@ -95,26 +99,28 @@ std::vector<FileEntry> CheckStructure(const Bytes& content) {
     if (folders == 0) throw Fail{"the cabinet holds no folder"};
     if (files == 0) throw Fail{"the cabinet holds no file"};
 
-    std::size_t at = kHeaderBytes, folderReserve = 0, dataReserve = 0;
+    Cabinet cab;
+    cab.setId = r.U16(32, "header");
+    std::size_t at = kHeaderBytes;
     if (flags & kFlagReserve) {
-        std::size_t headerReserve = r.U16(at, "reserve sizes");
-        folderReserve = r.U8(at + 2, "reserve sizes");
-        dataReserve = r.U8(at + 3, "reserve sizes");
+        cab.headerReserve = r.U16(at, "reserve sizes");
+        cab.folderReserve = r.U8(at + 2, "reserve sizes");
+        cab.dataReserve = r.U8(at + 3, "reserve sizes");
         at += 4;
-        r.Need(at, headerReserve, "the header's reserved area");
-        at += headerReserve;
+        r.Need(at, cab.headerReserve, "the header's reserved area");
+        at += cab.headerReserve;
     }
 
     struct Folder {
         std::size_t dataAt, blocks;
-        std::uint16_t compression;
     };
     std::vector<Folder> folderTable;
     for (std::size_t i = 0; i < folders; ++i) {
         std::string what = "folder entry " + std::to_string(i + 1) + " of " + std::to_string(folders);
-        r.Need(at, kFolderBytes + folderReserve, what);
-        folderTable.push_back({r.U32(at, what), r.U16(at + 4, what), r.U16(at + 6, what)});
-        at += kFolderBytes + folderReserve;
+        r.Need(at, kFolderBytes + cab.folderReserve, what);
+        folderTable.push_back({r.U32(at, what), r.U16(at + 4, what)});
+        cab.folders.push_back(r.U16(at + 6, what));
+        at += kFolderBytes + cab.folderReserve;
     }
 
     std::size_t filesAt = r.U32(16, "header");
@@ -126,155 +132,229 @@ std::vector<FileEntry> CheckStructure(const Bytes& content) {
     for (std::size_t i = 0; i < files; ++i) {
         std::string what = "file entry " + std::to_string(i + 1) + " of " + std::to_string(files);
         r.Need(at, kFileBytes, what);
-        FileEntry e{"", r.U32(at, what), r.U32(at + 4, what), r.U16(at + 8, what)};
+        FileEntry e{r.U32(at, what), r.U32(at + 4, what)};
+        CabMember m;
+        m.folder = r.U16(at + 8, what);
+        m.attributes = r.U16(at + 14, what);
         std::size_t nameAt = at + kFileBytes, n = 0;
         while (r.U8(nameAt + n, what + "'s name") != 0) {
             if (++n >= kMaxNameBytes) throw Fail{what + ": the name is longer than 255 bytes"};
         }
-        e.name.assign(reinterpret_cast<const char*>(r.At(nameAt)), n);
-        if (e.name.empty()) throw Fail{what + " has no name"};
-        if (e.folder >= folders)
-            throw Fail{e.name + ": folder " + std::to_string(e.folder) + ", but the cabinet has " + std::to_string(folders)};
+        m.name.assign(reinterpret_cast<const char*>(r.At(nameAt)), n);
+        if (m.name.empty()) throw Fail{what + " has no name"};
+        if (m.folder >= folders)
+            throw Fail{m.name + ": folder " + std::to_string(m.folder) + ", but the cabinet has " + std::to_string(folders)};
         table.push_back(e);
+        cab.members.push_back(std::move(m));
         at = nameAt + n + 1;
     }
 
     for (std::size_t f = 0; f < folders; ++f) {
         const Folder& folder = folderTable[f];
+        const std::uint16_t compression = cab.folders[f];
         std::string where = "folder " + std::to_string(f + 1);
-        if (folder.compression != kCompressNone && folder.compression != kCompressMszip)
-            throw Fail{where + " uses compression " + std::to_string(folder.compression) + "; only none and MSZIP can be read"};
+        if (compression != kCabStored && compression != kCabMszip)
+            throw Fail{where + " uses compression " + std::to_string(compression) + "; only none and MSZIP can be read"};
         if (folder.dataAt < at)
             throw Fail{where + "'s data offset " + std::to_string(folder.dataAt) + " lies inside the cabinet's tables (which end at " +
                        std::to_string(at) + ")"};
-        // A folder of empty files has no data blocks at all; the files'
-        // check below refuses anything else in one.
+        // The blocks' sizes first, so that no member is expanded from a
+        // folder whose blocks lie outside the file. A folder of empty
+        // files has no data blocks at all.
         std::size_t block = folder.dataAt;
         std::uint64_t stream = 0;
         for (std::size_t b = 0; b < folder.blocks; ++b) {
             std::string what = where + "'s data block " + std::to_string(b + 1) + " of " + std::to_string(folder.blocks);
-            r.Need(block, kDataBytes + dataReserve, what);
+            r.Need(block, kDataBytes + cab.dataReserve, what);
             std::size_t stored = r.U16(block + 4, what), expanded = r.U16(block + 6, what);
-            if (expanded == 0 || expanded > kMaxBlockBytes)
+            if (expanded == 0 || expanded > kCabBlockBytes)
                 throw Fail{what + " expands to " + SizeText(expanded) + " (1 to 32768 allowed)"};
-            if (folder.compression == kCompressNone && stored != expanded)
+            if (compression == kCabStored && stored != expanded)
                 throw Fail{what + " stores " + SizeText(stored) + " but says it holds " + SizeText(expanded) + ", uncompressed"};
-            r.Need(block + kDataBytes + dataReserve, stored, what + "'s data");
-            block += kDataBytes + dataReserve + stored;
+            r.Need(block + kDataBytes + cab.dataReserve, stored, what + "'s data");
+            block += kDataBytes + cab.dataReserve + stored;
             stream += expanded;
         }
-        for (const FileEntry& e : table) {
-            if (e.folder != f) continue;
+        std::uint64_t held = 0;
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const FileEntry& e = table[i];
+            if (cab.members[i].folder != f) continue;
             if (static_cast<std::uint64_t>(e.offset) + e.size > stream)
-                throw Fail{e.name + " (" + SizeText(e.size) + " from offset " + std::to_string(e.offset) +
+                throw Fail{cab.members[i].name + " (" + SizeText(e.size) + " from offset " + std::to_string(e.offset) +
                            ") runs past the end of its folder's data (" + SizeText(static_cast<std::size_t>(stream)) + ")"};
+            held += e.size;
+        }
+        // Members lie one after the other in their folder; ones that share
+        // bytes would let a small file claim any amount of memory.
+        if (held > stream)
+            throw Fail{where + "'s members hold " + SizeText(static_cast<std::size_t>(held)) + ", more than its data (" +
+                       SizeText(static_cast<std::size_t>(stream)) + "): they overlap"};
+
+        Bytes data;
+        block = folder.dataAt;
+        for (std::size_t b = 0; b < folder.blocks; ++b) {
+            std::string what = where + "'s data block " + std::to_string(b + 1) + " of " + std::to_string(folder.blocks);
+            std::uint32_t checksum = r.U32(block, what);
+            std::size_t stored = r.U16(block + 4, what), expanded = r.U16(block + 6, what);
+            const std::uint8_t* reserve = r.At(block + kDataBytes);
+            const std::uint8_t* bytes = reserve + cab.dataReserve;
+            // 0 means none was given. Builders disagree on whether the
+            // block's reserved bytes count, so either sum is taken.
+            if (checksum != 0 && checksum != BlockChecksum(r.At(block + 4), reserve, 0, bytes, stored) &&
+                checksum != BlockChecksum(r.At(block + 4), reserve, cab.dataReserve, bytes, stored))
+                throw Fail{what + " has the checksum " + Hex32(checksum) + ", but its data gives " +
+                           Hex32(BlockChecksum(r.At(block + 4), reserve, 0, bytes, stored)) + ": the cabinet is damaged"};
+            if (compression == kCabStored) {
+                data.insert(data.end(), bytes, bytes + stored);
+            } else {
+                std::string error;
+                if (!ExpandMszipBlock(bytes, stored, expanded, data, &error)) throw Fail{what + ": " + error};
+            }
+            block += kDataBytes + cab.dataReserve + stored;
+        }
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            if (cab.members[i].folder != f) continue;
+            auto from = data.begin() + static_cast<std::ptrdiff_t>(table[i].offset);
+            cab.members[i].data.assign(from, from + static_cast<std::ptrdiff_t>(table[i].size));
         }
     }
-    return table;
+    return cab;
 }
 
-// DOS dates run from 1980 to 2107.
-GDateTime* DosDate(std::time_t modified) {
-    GDateTime* date = g_date_time_new_from_unix_local(static_cast<gint64>(modified));
-    if (date && g_date_time_get_year(date) >= 1980 && g_date_time_get_year(date) <= 2107) return date;
-    bool early = !date ? modified < 0 : g_date_time_get_year(date) < 1980;
-    if (date) g_date_time_unref(date);
-    return early ? g_date_time_new_local(1980, 1, 1, 0, 0, 0) : g_date_time_new_local(2107, 12, 31, 23, 59, 58);
+// Days since 1970-01-01 to the civil date (proleptic Gregorian).
+void CivilFromDays(std::int64_t days, int* year, unsigned* month, unsigned* day) {
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(days - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    *day = doy - (153 * mp + 2) / 5 + 1;
+    *month = mp < 10 ? mp + 3 : mp - 9;
+    *year = static_cast<int>(yoe + era * 400 + (*month <= 2));
+}
+
+void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    Put16(b, at, v & 0xFFFF);
+    Put16(b, at + 2, v >> 16);
 }
 
 }  // namespace
 
 bool LooksLikeCabinet(const std::string& content) { return content.compare(0, 4, "MSCF") == 0; }
 
-std::optional<Bytes> WriteCabinet(const std::vector<CabMember>& members, std::time_t modified, std::string* error) {
+DosDateTime DosDateTimeUtc(std::int64_t seconds) {
+    constexpr std::int64_t kFirst = 315532800;    // 1980-01-01 00:00:00 UTC
+    constexpr std::int64_t kLast = 4354819198;    // 2107-12-31 23:59:58 UTC
+    if (seconds < kFirst) seconds = kFirst;
+    if (seconds > kLast) seconds = kLast;
+    int year;
+    unsigned month, day;
+    CivilFromDays(seconds / 86400, &year, &month, &day);
+    const auto inDay = static_cast<unsigned>(seconds % 86400);
+    DosDateTime dos;
+    dos.date = static_cast<std::uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+    dos.time = static_cast<std::uint16_t>(((inDay / 3600) << 11) | ((inDay / 60 % 60) << 5) | (inDay % 60 / 2));
+    return dos;
+}
+
+std::optional<Bytes> WriteCabinet(const std::vector<CabMember>& members, std::int64_t modified, std::string* error) {
     auto fail = [error](const std::string& message) -> std::optional<Bytes> {
         if (error) *error = message;
         return std::nullopt;
     };
     if (members.empty()) return fail("a cabinet needs at least one member");
-    GPtr<GCabCabinet> cabinet = Own(gcab_cabinet_new());
-    GPtr<GCabFolder> folder = Own(gcab_folder_new(GCAB_COMPRESSION_NONE));
-    GDateTime* date = DosDate(modified);
+    if (members.size() > 0xFFFF) return fail("a cabinet holds at most 65535 members");
+    std::uint64_t streamBytes = 0;
+    std::size_t tableBytes = 0;
     for (const CabMember& m : members) {
-        GBytes* bytes = g_bytes_new(m.data.data(), m.data.size());
-        GPtr<GCabFile> file = Own(gcab_file_new_with_bytes(m.name.c_str(), bytes));
-        g_bytes_unref(bytes);
-        gcab_file_set_attributes(file.get(), GCAB_FILE_ATTRIBUTE_ARCH);
-        gcab_file_set_date_time(file.get(), date);
-        GError* e = nullptr;
-        if (!gcab_folder_add_file(folder.get(), file.get(), FALSE, nullptr, &e)) {
-            g_date_time_unref(date);
-            return fail(m.name + ": " + Take(e));
-        }
+        if (m.name.empty()) return fail("a member has no name");
+        if (m.name.size() >= kMaxNameBytes) return fail(m.name.substr(0, 40) + "...: a member's name has at most 255 bytes");
+        if (m.name.find('\0') != std::string::npos) return fail("a member's name cannot hold a NUL");
+        streamBytes += m.data.size();
+        tableBytes += kFileBytes + m.name.size() + 1;
     }
-    g_date_time_unref(date);
-    GError* e = nullptr;
-    if (!gcab_cabinet_add_folder(cabinet.get(), folder.get(), &e)) return fail(Take(e));
-    GPtr<GOutputStream> out = Own(g_memory_output_stream_new_resizable());
-    if (!gcab_cabinet_write_simple(cabinet.get(), out.get(), nullptr, nullptr, nullptr, &e) ||
-        !g_output_stream_close(out.get(), nullptr, &e))
-        return fail(Take(e));
-    auto* memory = G_MEMORY_OUTPUT_STREAM(out.get());
-    const auto* data = static_cast<const std::uint8_t*>(g_memory_output_stream_get_data(memory));
-    Bytes cab(data, data + g_memory_output_stream_get_data_size(memory));
+    const std::uint64_t blocks = (streamBytes + kCabBlockBytes - 1) / kCabBlockBytes;
+    if (blocks > 0xFFFF) return fail("the members hold more than a folder's 65535 data blocks of 32768 bytes");
+    const std::size_t filesAt = kHeaderBytes + kFolderBytes, dataAt = filesAt + tableBytes;
+    const std::uint64_t total = dataAt + blocks * kDataBytes + streamBytes;
+    if (total > 0x7FFFFFFF) return fail("the cabinet would be larger than 2 GB");
 
-    // The installer goes by the members' order, so make sure of it.
-    std::vector<FileEntry> table;
-    try {
-        table = CheckStructure(cab);
-    } catch (const Fail& f) {
-        return fail("the cabinet written does not read back: " + f.message);
+    // The set id ties the cabinets of a set together; one cabinet needs
+    // only one that is not 0, and the same contents give the same.
+    std::uint32_t hash = 2166136261u;
+    auto mix = [&hash](const std::uint8_t* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) hash = (hash ^ p[i]) * 16777619u;
+    };
+    for (const CabMember& m : members) {
+        mix(reinterpret_cast<const std::uint8_t*>(m.name.c_str()), m.name.size() + 1);
+        mix(m.data.data(), m.data.size());
     }
-    bool same = table.size() == members.size();
-    for (std::size_t i = 0; same && i < table.size(); ++i)
-        same = table[i].name == members[i].name && table[i].size == members[i].data.size();
+    std::uint16_t setId = static_cast<std::uint16_t>(hash ^ (hash >> 16));
+    if (setId == 0) setId = 1;
+
+    Bytes cab(dataAt, 0);
+    Put32(cab, 0, kSignature);
+    Put32(cab, 8, static_cast<std::uint32_t>(total));
+    Put32(cab, 16, static_cast<std::uint32_t>(filesAt));
+    cab[24] = 3, cab[25] = 1;
+    Put16(cab, 26, 1);
+    Put16(cab, 28, static_cast<std::uint32_t>(members.size()));
+    Put16(cab, 32, setId);
+    Put32(cab, kHeaderBytes, static_cast<std::uint32_t>(dataAt));
+    Put16(cab, kHeaderBytes + 4, static_cast<std::uint32_t>(blocks));
+    Put16(cab, kHeaderBytes + 6, kCabStored);
+    const DosDateTime date = DosDateTimeUtc(modified);
+    std::size_t at = filesAt;
+    std::uint32_t offset = 0;
+    for (const CabMember& m : members) {
+        Put32(cab, at, static_cast<std::uint32_t>(m.data.size()));
+        Put32(cab, at + 4, offset);
+        Put16(cab, at + 10, date.date);
+        Put16(cab, at + 12, date.time);
+        Put16(cab, at + 14, kCabArchive);
+        std::copy(m.name.begin(), m.name.end(), cab.begin() + static_cast<std::ptrdiff_t>(at + kFileBytes));
+        at += kFileBytes + m.name.size() + 1;
+        offset += static_cast<std::uint32_t>(m.data.size());
+    }
+
+    Bytes stream;
+    stream.reserve(static_cast<std::size_t>(streamBytes));
+    for (const CabMember& m : members) stream.insert(stream.end(), m.data.begin(), m.data.end());
+    cab.reserve(static_cast<std::size_t>(total));
+    for (std::size_t from = 0; from < stream.size(); from += kCabBlockBytes) {
+        const std::size_t n = std::min(kCabBlockBytes, stream.size() - from);
+        const std::size_t block = cab.size();
+        cab.resize(block + kDataBytes);
+        Put16(cab, block + 4, static_cast<std::uint32_t>(n));
+        Put16(cab, block + 6, static_cast<std::uint32_t>(n));
+        Put32(cab, block, BlockChecksum(cab.data() + block + 4, nullptr, 0, stream.data() + from, n));
+        cab.insert(cab.end(), stream.begin() + static_cast<std::ptrdiff_t>(from),
+                   stream.begin() + static_cast<std::ptrdiff_t>(from + n));
+    }
+
+    // The installer goes by the members' order and names, so make sure of them.
+    std::string readError;
+    std::optional<Cabinet> back = ReadCabinet(cab, "the cabinet written", &readError);
+    if (!back) return fail("the cabinet written does not read back: " + readError);
+    bool same = back->members.size() == members.size();
+    for (std::size_t i = 0; same && i < members.size(); ++i)
+        same = back->members[i].name == members[i].name && back->members[i].data == members[i].data;
     if (!same) return fail("the cabinet written does not hold the members in the order given");
     return cab;
 }
 
-std::optional<std::vector<CabMember>> ReadCabinet(const Bytes& content, const std::string& file, std::string* error) {
-    auto fail = [&](const std::string& message) -> std::optional<std::vector<CabMember>> {
-        if (error) *error = file + ": " + message;
-        return std::nullopt;
-    };
-    std::vector<FileEntry> table;
+std::optional<Cabinet> ReadCabinet(const Bytes& content, const std::string& file, std::string* error) {
     try {
-        table = CheckStructure(content);
+        return Read(content);
     } catch (const Fail& f) {
-        return fail(f.message);
+        if (error) *error = file + ": " + f.message;
+        return std::nullopt;
     }
-
-    GBytes* bytes = g_bytes_new(content.data(), content.size());
-    GPtr<GInputStream> in = Own(g_memory_input_stream_new_from_bytes(bytes));
-    g_bytes_unref(bytes);
-    GPtr<GCabCabinet> cabinet = Own(gcab_cabinet_new());
-    GError* e = nullptr;
-    if (!gcab_cabinet_load(cabinet.get(), in.get(), nullptr, &e)) return fail(Take(e));
-    if (!gcab_cabinet_extract(cabinet.get(), nullptr, nullptr, nullptr, nullptr, nullptr, &e)) return fail(Take(e));
-
-    // libgcab lists each folder's files in the cabinet's order; the file
-    // table may interleave folders.
-    GPtrArray* folders = gcab_cabinet_get_folders(cabinet.get());
-    std::vector<std::vector<GCabFile*>> byFolder(folders->len);
-    for (guint f = 0; f < folders->len; ++f) {
-        GSList* list = gcab_folder_get_files(static_cast<GCabFolder*>(g_ptr_array_index(folders, f)));
-        for (GSList* p = list; p; p = p->next) byFolder[f].push_back(static_cast<GCabFile*>(p->data));
-        g_slist_free(list);
-    }
-    std::vector<std::size_t> next(byFolder.size(), 0);
-    std::vector<CabMember> members;
-    for (const FileEntry& entry : table) {
-        if (entry.folder >= byFolder.size() || next[entry.folder] >= byFolder[entry.folder].size())
-            return fail(entry.name + ": not found by the cabinet library");
-        GCabFile* f = byFolder[entry.folder][next[entry.folder]++];
-        GBytes* data = gcab_file_get_bytes(f);
-        gsize size = 0;
-        const auto* p = data ? static_cast<const std::uint8_t*>(g_bytes_get_data(data, &size)) : nullptr;
-        if (entry.name != gcab_file_get_name(f) || size != entry.size)
-            return fail(entry.name + ": the cabinet library reads it as " + gcab_file_get_name(f) + " of " + SizeText(size));
-        members.push_back({entry.name, p ? Bytes(p, p + size) : Bytes()});
-    }
-    return members;
 }
 
 }  // namespace config

@@ -90,16 +90,13 @@ public:
         bytes.insert(bytes.end(), s.begin(), s.end());
         bytes.push_back(0);
     }
-    void Path(const CePath& path) {
+    void Path(const CePath& path, bool terminated = true) {
         for (std::uint16_t id : path) U16(id);
-        U16(0);
-    }
-    void Align4() {
-        while (bytes.size() % 4) bytes.push_back(0);
+        if (terminated) U16(0);
     }
 };
 
-std::size_t PathBytes(const CePath& path) { return 2 * (path.size() + 1); }
+std::size_t PathBytes(const CePath& path, bool terminated = true) { return 2 * (path.size() + (terminated ? 1 : 0)); }
 
 // ---- Reading --------------------------------------------------------------
 
@@ -122,26 +119,29 @@ public:
         Need(at, 4, what);
         return LoadLe32(d_.data() + at);
     }
-    // A NUL-terminated string filling exactly n bytes.
+    // A NUL-terminated string filling exactly n bytes. Some builders pad
+    // strings with more NULs to a multiple of 4 and count them.
     std::string Text(std::size_t at, std::size_t n, const std::string& what) const {
         Need(at, n, what);
         if (n == 0) throw Fail{what + " has length 0; it needs at least its terminating NUL"};
         if (d_[at + n - 1] != 0) throw Fail{what + " is not NUL-terminated within its " + std::to_string(n) + " bytes"};
-        std::string s(d_.begin() + static_cast<std::ptrdiff_t>(at), d_.begin() + static_cast<std::ptrdiff_t>(at + n - 1));
-        if (s.find('\0') != std::string::npos) throw Fail{what + " holds a NUL before its end"};
-        return s;
+        auto begin = d_.begin() + static_cast<std::ptrdiff_t>(at), end = begin + static_cast<std::ptrdiff_t>(n);
+        auto nul = std::find(begin, end, 0);
+        if (std::any_of(nul, end, [](std::uint8_t b) { return b != 0; }))
+            throw Fail{what + " holds more text after its terminating NUL"};
+        return std::string(begin, nul);
     }
-    // A 0-terminated list of u16 ids filling exactly n bytes.
+    // A list of u16 ids filling exactly n bytes, ended by a 0 id or by the
+    // length alone (as real cabinets write a shortcut's name).
     CePath Path(std::size_t at, std::size_t n, const std::string& what) const {
         Need(at, n, what);
-        if (n < 2 || n % 2) throw Fail{what + " has length " + std::to_string(n) + "; it must be an even number of bytes ending in a 0 id"};
+        if (n % 2) throw Fail{what + " has length " + std::to_string(n) + "; it must be an even number of bytes"};
         CePath path;
-        for (std::size_t i = 0; i + 2 < n; i += 2) {
+        for (std::size_t i = 0; i < n; i += 2) {
             std::uint16_t id = U16(at + i, what);
-            if (id == 0) throw Fail{what + " holds a 0 id before its end"};
-            path.push_back(id);
+            if (id == 0 && i + 2 < n) throw Fail{what + " holds a 0 id before its end"};
+            if (id != 0) path.push_back(id);
         }
-        if (U16(at + n - 2, what) != 0) throw Fail{what + " does not end with a 0 id"};
         return path;
     }
     Bytes Raw(std::size_t at, std::size_t n, const std::string& what) const {
@@ -221,7 +221,8 @@ void CheckMeaning(const CeSetup& setup) {
         const Bytes& d = v.data;
         switch (v.type & ~static_cast<std::uint32_t>(kCeRegNoClobber)) {
         case kCeRegString:
-            if (d.empty() || d.back() != 0 || std::find(d.begin(), d.end() - 1, 0) != d.end() - 1)
+            // NULs may pad the string, as they pad the STRINGS section's.
+            if (d.empty() || d.back() != 0 || std::any_of(std::find(d.begin(), d.end(), 0), d.end(), [](std::uint8_t b) { return b != 0; }))
                 throw Fail{what + ": string data must be one NUL-terminated string"};
             break;
         case kCeRegMultiString:
@@ -438,20 +439,21 @@ std::optional<Bytes> EncodeCeSetup(const CeSetup& s, std::string* error) {
         w.Put16(kProviderAt, w.Pos(), "PROVIDER offset");
         w.Put16(kProviderAt + 2, s.provider.size() + 1, "PROVIDER length");
         w.Text(s.provider);
+        // An empty list points where it would start, with length 0.
+        std::size_t start = w.Pos();
         if (!s.unsupported.empty()) {
-            std::size_t start = w.Pos();
             for (const std::string& name : s.unsupported) w.Text(name);
             w.Text("");
-            w.Put16(kUnsupportedAt, start, "UNSUPPORTED offset");
-            w.Put16(kUnsupportedAt + 2, w.Pos() - start, "UNSUPPORTED length");
         }
+        w.Put16(kUnsupportedAt, start, "UNSUPPORTED offset");
+        w.Put16(kUnsupportedAt + 2, w.Pos() - start, "UNSUPPORTED length");
 
         std::size_t sizes[kSections] = {s.strings.size(), s.dirs.size(), s.files.size(),
                                         s.hives.size(),   s.values.size(), s.links.size()};
         for (int section = 0; section < kSections; ++section) {
-            // Sections start on 4-byte boundaries, a precaution the format
-            // allows; an empty one gets the offset where it would start.
-            w.Align4();
+            // Sections follow one another with no byte between them, as
+            // every installer's own tools write them; an empty one gets the
+            // offset where it would start.
             w.Put16(kCountsAt + 2 * section, sizes[section], std::string(kSectionNames[section]) + " count");
             w.Put32(kOffsetsAt + 4 * section, static_cast<std::uint32_t>(w.Pos()));
             switch (section) {
@@ -506,8 +508,10 @@ std::optional<Bytes> EncodeCeSetup(const CeSetup& s, std::string* error) {
                     w.U16(e.folder);
                     w.U16(e.target);
                     w.U16(e.type);
-                    w.U16(static_cast<std::uint32_t>(PathBytes(e.name)));
-                    w.Path(e.name);
+                    // The name's ids alone, with no 0 after them: so every
+                    // installer's own tools write a shortcut's name.
+                    w.U16(static_cast<std::uint32_t>(PathBytes(e.name, false)));
+                    w.Path(e.name, false);
                 }
                 break;
             }

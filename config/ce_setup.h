@@ -5,10 +5,13 @@
 // Layout: a 100-byte header, then the application and provider names and
 // six sections of entries (STRINGS, DIRS, FILES, REGHIVES, REGKEYS, LINKS),
 // each found through its offset and count in the header. Integers are
-// little-endian, strings 8-bit and NUL-terminated, and there is no padding
+// little-endian, strings 8-bit and NUL-terminated (some builders pad them
+// with more NULs, counted in their length), and there is no padding
 // inside a section. Paths (folders, registry keys, shortcut names) are
-// lists of STRINGS ids, one path component each; the first component of a
-// folder may be a macro such as "%CE1%" (\Program Files on a Pocket PC).
+// lists of STRINGS ids, one path component each, ended by a 0 id (a
+// shortcut's name, in real cabinets, by its length alone); the first
+// component of a folder may be a macro such as "%CE1%" (\Program Files on
+// a Pocket PC).
 //
 // The header words and entry fields whose meaning nobody has documented are
 // kept as numbers here, so that a control file read back shows what it holds
@@ -94,7 +97,7 @@ struct CeLink {
     std::uint16_t folder = 0;   // where the shortcut goes: 0 the install folder, n %CEn%
     std::uint16_t target = 0;   // FILES id, or DIRS id (0 the install folder)
     std::uint16_t type = 0;     // kCeLinkToFile or kCeLinkToFolder
-    CePath name;
+    CePath name;                // the shortcut's file name, ".lnk" included: the installer adds none
 };
 
 struct CeSetup {
@@ -138,15 +141,17 @@ inline bool operator==(const CeLink& a, const CeLink& b) {
 bool operator==(const CeSetup& a, const CeSetup& b);
 inline bool operator!=(const CeSetup& a, const CeSetup& b) { return !(a == b); }
 
-// The control file's bytes: header, names, then each non-empty section in
-// the order above, each starting on a 4-byte boundary. nullopt, with
-// `error` set, when something does not fit the format's 16-bit fields or
-// would not read back (what DecodeCeSetup refuses).
+// The control file's bytes: header, names, the UNSUPPORTED list, then the
+// sections in the order above, one right after the other; a shortcut's
+// name with no 0 id after it. nullopt, with `error` set, when something
+// does not fit the format's 16-bit fields or would not read back (what
+// DecodeCeSetup refuses).
 std::optional<Bytes> EncodeCeSetup(const CeSetup& setup, std::string* error);
 
 // Reads a control file, checking every offset, count and length against
-// the data and every id against the section it refers to. `where` names the
-// file in errors: "where: what is wrong".
+// the data and every id against the section it refers to. Takes strings
+// padded with NULs, and paths with or without their 0 id. `where` names
+// the file in errors: "where: what is wrong".
 std::optional<CeSetup> DecodeCeSetup(const Bytes& data, const std::string& where, std::string* error);
 
 // ---- Reading the entries as paths ---------------------------------------

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <climits>
 #include <map>
 
 namespace config {
@@ -12,21 +13,28 @@ namespace config {
 const char kCabAppName[] = "Klavor";
 const char kCabProvider[] = "Klavor project";
 const char kCabExeName[] = "klavor.exe";
-const char kCabShortcutName[] = "Klavor";
+const char kCabFolderName[] = "Klavor";
+const char kCabShortcutName[] = "Klavor.lnk";
 
 namespace {
 
 // STRINGS, DIRS, FILES ... ids of Klavor's control file.
 enum : std::uint16_t {
-    kStrProgramFiles = 1,  // %CE1%
-    kStrKlavor,            // the folder's and the shortcut's name
-    kStrStartUp,           // %CE4%
+    kStrProgramFiles = 1,   // %CE1%
+    kStrKlavor,             // the folder's name
+    kStrStartUp,            // %CE4%
+    kStrPrograms,           // %CE11%
+    kStrShortcut,           // both shortcuts' name, a string of its own as real cabinets have it
     kStrFirstKeyComponent,  // SOFTWARE, Morvane ...
 };
-enum : std::uint16_t { kDirInstall = 1, kDirStartUp = 2 };
+// The shortcuts' folders get entries too, as in every real cabinet.
+enum : std::uint16_t { kDirInstall = 1, kDirStartUp = 2, kDirPrograms = 3 };
 enum : std::uint16_t { kExeFileId = 1 };
-constexpr std::uint16_t kStartUpFolder = 4;  // %CE4%, \Windows\StartUp
+constexpr std::uint16_t kStartUpFolder = 4;    // %CE4%, \Windows\StartUp
+constexpr std::uint16_t kProgramsFolder = 11;  // %CE11%, \Windows\Start Menu\Programs
 constexpr std::uint32_t kMinMajor = 4, kMinMinor = 20;  // Windows Mobile 2003
+// "No upper limit" as real cabinets say it; none writes 0.0.
+constexpr std::uint32_t kMaxMajor = 100, kMaxMinor = 0;
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -145,7 +153,7 @@ std::string ValueText(const CeRegValue& v) {
     const Bytes& d = v.data;
     switch (type) {
     case kCeRegString:
-        out += "string \"" + Shown(std::string(d.begin(), d.end() - 1)) + "\"";
+        out += "string \"" + Shown(std::string(d.begin(), std::find(d.begin(), d.end(), 0))) + "\"";
         break;
     case kCeRegMultiString: {
         out += "multi-string";
@@ -189,6 +197,20 @@ std::string MachineName(std::uint32_t machine) {
     return buf;
 }
 
+// A .NET assembly carries a CLR header (data directory 14). Its machine
+// field says i386 whatever it runs on: it is not native code.
+bool IsDotNetAssembly(const Bytes& exe) {
+    if (exe.size() < 0x40 || exe[0] != 'M' || exe[1] != 'Z') return false;
+    std::uint32_t pe = LoadLe32(exe.data() + 0x3C);
+    if (pe > exe.size() || exe.size() - pe < 24 + 2 || LoadLe32(exe.data() + pe) != 0x00004550) return false;
+    const std::size_t optional = pe + 24;
+    const std::uint16_t magic = LoadLe16(exe.data() + optional);
+    const std::size_t countAt = optional + (magic == 0x20B ? 108 : 92), directories = countAt + 4;
+    if (magic != 0x10B && magic != 0x20B) return false;
+    if (exe.size() < directories + 15 * 8 || LoadLe32(exe.data() + countAt) < 15) return false;
+    return LoadLe32(exe.data() + directories + 14 * 8) != 0 && LoadLe32(exe.data() + directories + 14 * 8 + 4) != 0;
+}
+
 }  // namespace
 
 std::optional<std::string> ExeProblem(const Bytes& exe) {
@@ -213,13 +235,22 @@ CeSetup KlavorSetup(const std::optional<Bytes>& value) {
     s.processor = 0;  // one ARM build for every phone: no processor check
     s.minVersionMajor = kMinMajor;
     s.minVersionMinor = kMinMinor;
+    s.maxVersionMajor = kMaxMajor;
+    s.maxVersionMinor = kMaxMinor;
 
-    s.strings = {{kStrProgramFiles, "%CE1%"}, {kStrKlavor, kCabShortcutName}, {kStrStartUp, "%CE4%"}};
-    s.dirs = {{kDirInstall, {kStrProgramFiles, kStrKlavor}}, {kDirStartUp, {kStrStartUp}}};
+    s.strings = {{kStrProgramFiles, "%CE1%"},
+                 {kStrKlavor, kCabFolderName},
+                 {kStrStartUp, "%CE4%"},
+                 {kStrPrograms, "%CE11%"},
+                 {kStrShortcut, kCabShortcutName}};
+    s.dirs = {{kDirInstall, {kStrProgramFiles, kStrKlavor}}, {kDirStartUp, {kStrStartUp}}, {kDirPrograms, {kStrPrograms}}};
     // Always overwrite: a new cabinet (say, with a new configuration) must
     // not ask about, or keep, the klavor.exe already there.
     s.files = {{kExeFileId, kDirInstall, kExeFileId, kCeFileAlwaysOverwrite, kCabExeName}};
-    s.links = {{1, 0, kStartUpFolder, kExeFileId, kCeLinkToFile, {kStrKlavor}}};
+    // One shortcut starts Klavor with the phone; the Start menu's starts it
+    // at once after installing, and again after Exit.
+    s.links = {{1, 0, kStartUpFolder, kExeFileId, kCeLinkToFile, {kStrShortcut}},
+               {2, 0, kProgramsFolder, kExeFileId, kCeLinkToFile, {kStrShortcut}}};
     if (value) {
         CePath key;
         std::uint16_t id = kStrFirstKeyComponent;
@@ -233,7 +264,7 @@ CeSetup KlavorSetup(const std::optional<Bytes>& value) {
     return s;
 }
 
-std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<Bytes>& value, std::time_t modified,
+std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<Bytes>& value, std::int64_t modified,
                                         std::string* error) {
     CeSetup setup = KlavorSetup(value);
     std::optional<Bytes> control = EncodeCeSetup(setup, error);
@@ -253,8 +284,9 @@ std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<By
 }
 
 std::optional<InstallCabinet> ReadInstallCabinet(const Bytes& content, const std::string& file, std::string* error) {
-    std::optional<std::vector<CabMember>> members = ReadCabinet(content, file, error);
-    if (!members) return std::nullopt;
+    std::optional<Cabinet> container = ReadCabinet(content, file, error);
+    if (!container) return std::nullopt;
+    std::vector<CabMember>* members = &container->members;
     auto fail = [&](const std::string& message) -> std::optional<InstallCabinet> {
         if (error) *error = file + ": " + message;
         return std::nullopt;
@@ -275,6 +307,8 @@ std::optional<InstallCabinet> ReadInstallCabinet(const Bytes& content, const std
     cab.setupMember = setupMember->name;
     cab.setup = *setup;
     cab.members = std::move(*members);
+    container->members.clear();
+    cab.layout = std::move(*container);
     for (const CeFile& f : cab.setup.files)
         if (!FindMember(cab, f.id))
             return fail(Shown(cab.setupMember) + " installs " + Shown(f.name) + " from member number " + std::to_string(f.id) +
@@ -336,6 +370,12 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
         out += "#   make the shortcut " + Shown(CePathText(s, l.name)) + " in " + Folder(CeFolderMacroText(l.folder)) + " to " +
                target + "\n";
     }
+    for (const CeLink& l : s.links) {
+        std::string name = Lower(CePathText(s, l.name));
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".lnk") != 0)
+            out += "# warning: the shortcut " + Shown(CePathText(s, l.name)) + " has no .lnk: the installer makes a file of "
+                   "that name, which the phone does not take for a shortcut\n";
+    }
     for (const CeRegValue& v : s.values) {
         const CeHive* h = FindHive(s, v.hive);
         std::string key = CePathText(s, h->key);
@@ -349,19 +389,52 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
         if (n == 0) continue;
         bool used = n > 0 && std::any_of(s.files.begin(), s.files.end(), [n](const CeFile& f) { return f.id == n; });
         if (n == 999) out += "# " + Shown(m.name) + " is a setup program the installer runs\n";
+        else if (Lower(m.name) == "_setup.xml")
+            out += "# " + Shown(m.name) + " is for the installers of Windows Mobile 5 and later; Windows Mobile 2003's "
+                   "passes over it\n";
         else if (!used) out += "# " + Shown(m.name) + " is in the cabinet but not installed\n";
     }
     for (const CeFile& f : s.files) {
         std::string name = Lower(f.name);
         if (name.size() < 4 || (name.compare(name.size() - 4, 4, ".exe") && name.compare(name.size() - 4, 4, ".dll")))
             continue;
-        std::optional<std::string> problem = ExeProblem(FindMember(cab, f.id)->data);
+        const Bytes& data = FindMember(cab, f.id)->data;
+        if (IsDotNetAssembly(data)) {
+            out += "# " + Shown(f.name) + " is a .NET Compact Framework assembly, not native code: the phone runs it only "
+                   "with the .NET Compact Framework installed\n";
+            continue;
+        }
+        std::optional<std::string> problem = ExeProblem(data);
         if (problem) out += "# warning: " + Shown(f.name) + " is " + *problem + "; the phones cannot run it\n";
     }
     bool ordered = MemberNumber(cab.members[0].name) == 0;
-    for (std::size_t i = 2; ordered && i < cab.members.size(); ++i)
-        ordered = MemberNumber(cab.members[i - 1].name) > MemberNumber(cab.members[i].name);
+    int previous = INT_MAX;
+    for (std::size_t i = 1; ordered && i < cab.members.size(); ++i) {
+        int n = MemberNumber(cab.members[i].name);
+        if (n < 0) continue;  // _setup.xml and the like: no number to go by
+        ordered = n < previous;
+        previous = n;
+    }
     if (!ordered) out += "# warning: the members are not in the order the installer expects (.000 first, then descending)\n";
+
+    // The container, where it is not the plain one klavorcfg writes.
+    const Cabinet& c = cab.layout;
+    std::size_t compressed = static_cast<std::size_t>(std::count(c.folders.begin(), c.folders.end(), kCabMszip));
+    if (c.folders.size() > 1 || c.headerReserve || c.folderReserve || c.dataReserve) {
+        out += "# the cabinet has " + Plural(c.folders.size(), "folder");
+        if (c.headerReserve || c.folderReserve || c.dataReserve)
+            out += " and reserved areas (" + Plural(c.headerReserve, "byte") + " in the header, " + std::to_string(c.folderReserve) +
+                   " per folder, " + std::to_string(c.dataReserve) + " per data block), which the installer passes over";
+        out += "\n";
+    }
+    if (compressed) {
+        std::string which = compressed == c.folders.size()
+                                ? std::string("the cabinet is")
+                                : Plural(compressed, "folder") + " of " + std::to_string(c.folders.size()) +
+                                      (compressed == 1 ? " is" : " are");
+        out += "# warning: " + which + " compressed (MSZIP); Pocket PC 2003 does not take compressed cabinets, says Visual "
+               "Studio 2008's documentation\n";
+    }
 
     const CeRegValue* value = FindKlavorValue(s);
     if (!value) {

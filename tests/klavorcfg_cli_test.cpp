@@ -58,8 +58,8 @@ protected:
         return (dir / name).string();
     }
     // Runs in the test's folder; `out` is where standard output goes.
-    Outcome Klavorcfg(const std::string& args, const std::string& out = "stdout") {
-        std::string command = "cd '" + dir.string() + "' && '" KLAVORCFG_PATH "' " + args + " >" + out + " 2>stderr";
+    Outcome Klavorcfg(const std::string& args, const std::string& out = "stdout", const std::string& env = "") {
+        std::string command = "cd '" + dir.string() + "' && " + env + " '" KLAVORCFG_PATH "' " + args + " >" + out + " 2>stderr";
         int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out == "stdout" ? ReadAll(dir / "stdout") : "",
                 ReadAll(dir / "stderr")};
@@ -411,8 +411,9 @@ TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
     EXPECT_EQ(shown.status, 0) << shown.err;
     EXPECT_NE(shown.out.find("#   copy klavor.exe (KLAVOR.001, 40000 bytes) into \\Program Files\\Klavor (%CE1%\\Klavor)"),
               std::string::npos) << shown.out;
-    EXPECT_NE(shown.out.find("#   make the shortcut Klavor in \\Windows\\StartUp (%CE4%) to \\Program Files\\Klavor\\klavor.exe"),
-              std::string::npos) << shown.out;
+    for (const char* folder : {"\\Windows\\StartUp (%CE4%)", "\\Windows\\Start Menu\\Programs (%CE11%)"})
+        EXPECT_NE(shown.out.find(std::string("#   make the shortcut Klavor.lnk in ") + folder + " to \\Program Files\\Klavor\\klavor.exe\n"),
+                  std::string::npos) << shown.out;
     Write("shown.klavor", shown.out);
     EXPECT_EQ(Klavorcfg("reg shown.klavor").out, reg.out);
     // A cabinet is a configuration input like the others.
@@ -422,6 +423,10 @@ TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
     EXPECT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe -o again.cab").status, 0);
     EXPECT_EQ(ReadAll(dir / "again.cab"), ReadAll(dir / "Klavor.cab"));
     EXPECT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe -o -").out, ReadAll(dir / "Klavor.cab"));
+    // In any time zone: the date is klavor.exe's, taken in UTC.
+    for (const char* zone : {"UTC", "Asia/Tokyo", "America/Los_Angeles", "Pacific/Chatham"})
+        EXPECT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe -o -", "stdout", std::string("TZ=") + zone).out,
+                  ReadAll(dir / "Klavor.cab")) << zone;
 }
 
 TEST_F(KlavorcfgTest, CabWithoutConfigSetsNoValue) {

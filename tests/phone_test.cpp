@@ -226,3 +226,78 @@ TEST_F(PhoneTest, DriverActsOnlyOnTheInnermostLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> B(const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
+
+TEST_F(PhoneTest, FilesAndFoldersAreOneStoreWithoutCase) {
+    EXPECT_TRUE(sim::IsFolder(u"\\Windows\\StartUp"));  // a fresh phone's
+    EXPECT_TRUE(sim::MakeFolder(u"\\Program Files\\Klavor\\Deep"));
+    std::string why;
+    EXPECT_TRUE(sim::WriteFile(u"\\PROGRAM FILES\\klavor\\a.exe", B("one"), &why)) << why;
+    EXPECT_TRUE(sim::WriteFile(u"\\Program Files\\Klavor\\A.EXE", B("two")));  // the same file, replaced
+    EXPECT_EQ(sim::ReadFile(u"\\program files\\klavor\\a.exe"), B("two"));
+    EXPECT_EQ(sim::FolderContents(u"\\Program Files\\Klavor"), (std::vector<std::u16string>{u"a.exe", u"Deep"}));
+    const struct {
+        const char16_t* path;
+        const char* why;
+    } refused[] = {{u"\\Nowhere\\x", "no such folder"}, {u"\\Program Files\\Klavor\\Deep", "a folder has that name"}, {u"", "not a path"}};
+    for (const auto& r : refused) {
+        EXPECT_FALSE(sim::WriteFile(r.path, B("x"), &why));
+        EXPECT_EQ(why, r.why);
+    }
+    EXPECT_FALSE(sim::MakeFolder(u"\\Program Files\\Klavor\\a.exe\\sub"));  // a file is in the way
+    // The running program's file cannot be replaced; once it ends, it can.
+    sim::SetProgramImage(u"\\Program Files\\Klavor\\a.exe");
+    EXPECT_FALSE(sim::WriteFile(u"\\program files\\klavor\\A.exe", B("three"), &why));
+    EXPECT_EQ(why, "in use by a running program");
+    sim::EndProcess(sim::kProgram);
+    EXPECT_TRUE(sim::WriteFile(u"\\program files\\klavor\\A.exe", B("three")));
+    // Shortcuts as the shell writes them, and files that are none.
+    EXPECT_EQ(sim::ShortcutFile(u"\"\\Program Files\\Klavor\\klavor.exe\""), B("34#\"\\Program Files\\Klavor\\klavor.exe\""));
+    EXPECT_EQ(sim::ShortcutCommand(B("12#\\Windows\\x.exe\r\n")), u"\\Windows\\x.exe");
+    for (const char* none : {"", "#\\x.exe", "12\\x.exe", "1a#\\x.exe", "3#"}) EXPECT_FALSE(sim::ShortcutCommand(B(none))) << none;
+}
+
+// A soft reset ends every process and keeps the registry and the files;
+// the shell then starts the .lnk shortcuts in \Windows\StartUp, in order.
+TEST_F(PhoneTest, SoftResetEndsProcessesKeepsFilesAndListsStartUp) {
+    HWND other = sim::CreateWindowFor(sim::StartProcess("thief"), u"T", u"");
+    HWND mine = sim::CreateWindowFor(sim::kProgram, u"KlavorWndClass", u"Klavor Window");
+    sim::RegisterHotKeyFor(other, 1, 0, 0xC1);
+    sim::RegisterHotKeyFor(mine, 2, 0, 0xC2);
+    ASSERT_EQ(SetTimer(mine, 1234, 100, nullptr), 1234u);
+    sim::SetForeground(other);
+    sim::SetRegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane", u"klavorKeyTable", REG_BINARY, {1, 2});
+    sim::WriteFile(u"\\Windows\\StartUp\\b.lnk", sim::ShortcutFile(u"\\Windows\\b.exe"));
+    sim::WriteFile(u"\\Windows\\StartUp\\A.LNK", sim::ShortcutFile(u"\"\\Program Files\\a.exe\" -x"));
+    sim::WriteFile(u"\\Windows\\StartUp\\Klavor", sim::ShortcutFile(u"\\Windows\\c.exe"));  // not named .lnk
+    sim::WriteFile(u"\\Windows\\StartUp\\d.lnk", B("not a shortcut"));
+    sim::At(5000, [] {});
+
+    std::vector<sim::StartUpEntry> started = sim::SoftReset();
+    ASSERT_EQ(started.size(), 4u);
+    const std::pair<const char16_t*, std::optional<std::u16string>> want[] = {
+        {u"\\Windows\\StartUp\\A.LNK", u"\"\\Program Files\\a.exe\" -x"},
+        {u"\\Windows\\StartUp\\b.lnk", u"\\Windows\\b.exe"},
+        {u"\\Windows\\StartUp\\d.lnk", std::nullopt},
+        {u"\\Windows\\StartUp\\Klavor", std::nullopt}};
+    for (std::size_t i = 0; i < started.size(); ++i) {
+        EXPECT_EQ(started[i].path, want[i].first) << i;
+        EXPECT_EQ(started[i].command, want[i].second) << i;
+    }
+    EXPECT_TRUE(sim::HotKeys().empty());
+    EXPECT_EQ(FindWindowW(u"KlavorWndClass", nullptr), nullptr);
+    EXPECT_EQ(sim::OwnerOf(mine), sim::kProgram);  // what happened before is still told right
+    EXPECT_TRUE(sim::RegistryValue(HKEY_LOCAL_MACHINE, u"software\\morvane", u"KLAVORKEYTABLE").has_value());
+    // No timer is left to wake the program; time goes on to the events
+    // still to come, and on to the run's end.
+    MSG m;
+    EXPECT_THROW(GetMessageW(&m, nullptr, 0, 0), sim::Halted);
+    EXPECT_EQ(sim::Now(), 5000u);
+    EXPECT_THROW(sim::Idle(), sim::Halted);
+    EXPECT_EQ(sim::Now(), 60u * 60u * 1000u);
+}
+
+}  // namespace

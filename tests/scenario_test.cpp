@@ -9,8 +9,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "config_check.h"
 #include "config_text.h"
+#include "install_cab.h"
 #include "scenario.h"
 
 namespace {
@@ -167,6 +170,9 @@ TEST(ScenarioParse, MalformedLinesNameTheFileAndLine) {
         {"launch rockets\n", "s.scenario:1: unknown line 'launch rockets'"},
         {"5s\n", "s.scenario:1: nothing happens at 5s"},
         {"1s tray notify lots\n", "s.scenario:1: tray notify: a message number, e.g. 0x0202"},
+        {"klavor running\n", "s.scenario:1: did you mean 'klavor not running'?"},
+        {"klavor not running\nklavor not running\n", "s.scenario:2: 'klavor not running' given twice (first on line 1)"},
+        {"1s install \"\"\n", "s.scenario:1: install: which cabinet?"},
     };
     for (const Case& c : cases) {
         auto parsed = scenario::ParseScenario(c.text, "s.scenario");
@@ -223,6 +229,14 @@ TEST(ScenarioParse, FilesThatCannotBeReadAreSaidWithTheReason) {
     ASSERT_TRUE(std::holds_alternative<scenario::ParseError>(parsed));
     EXPECT_EQ(std::get<scenario::ParseError>(parsed).Text(),
               "s.scenario:2: config: " + dir + ": cannot read: Is a directory");
+    parsed = scenario::ParseScenario("1s install " + dir + "\n", "s.scenario");
+    ASSERT_TRUE(std::holds_alternative<scenario::ParseError>(parsed));
+    EXPECT_EQ(std::get<scenario::ParseError>(parsed).Text(), "s.scenario:1: install: " + dir + ": cannot read: Is a directory");
+    // A cabinet is read, as an installation, before anything runs.
+    parsed = scenario::ParseScenario("1s install capture-all.reg\n", kExamples + "s.scenario");
+    ASSERT_TRUE(std::holds_alternative<scenario::ParseError>(parsed));
+    EXPECT_EQ(std::get<scenario::ParseError>(parsed).Text(), kExamples + "s.scenario:1: install: " + kExamples +
+                                                                  "capture-all.reg: not a cabinet (it does not start with MSCF)");
     std::filesystem::remove_all(dir);
 }
 
@@ -409,6 +423,8 @@ TEST(ScenarioCommand, ExitStatusIsTheProgramsAndBadScenariosAreRefusedBeforeRunn
     std::string open = testing::TempDir() + "open.scenario";
     std::ofstream(open) << "1s press Calendar\n";
     EXPECT_EQ(Shell(sim + " " + open + " > /dev/null").status, 3);
+    std::ofstream(open) << "klavor not running\n1s press Calendar\n";
+    EXPECT_EQ(Shell(sim + " " + open + " > /dev/null").status, 5);
     EXPECT_EQ(Shell(sim + " > /dev/null 2>&1").status, 2);
 }
 
@@ -449,5 +465,101 @@ TEST(ScenarioCommand, TheChecksFindingsComeBeforeTheRunAndDoNotStopIt) {
     std::remove(err.c_str());
 }
 #endif
+
+// ---- Installing and resetting the phone ------------------------------------
+
+// Noise behind the headers of a Windows CE program for `machine`.
+std::vector<std::uint8_t> Exe(unsigned machine) {
+    std::vector<std::uint8_t> exe(3000);
+    std::mt19937 rng(5);
+    for (auto& b : exe) b = static_cast<std::uint8_t>(rng());
+    auto put = [&exe](std::size_t at, unsigned v, int width) {
+        for (int i = 0; i < width; ++i) exe[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    exe[0] = 'M', exe[1] = 'Z';
+    put(0x3C, 0x80, 4);
+    put(0x80, 0x00004550, 4);
+    put(0x84, machine, 2);
+    put(0x80 + 92, 9, 2);
+    return exe;
+}
+
+void SaveCab(const std::string& path, const config::CeSetup& setup, const std::vector<std::uint8_t>& exe) {
+    std::string error;
+    std::optional<config::Bytes> control = config::EncodeCeSetup(setup, &error);
+    ASSERT_TRUE(control) << error;
+    std::optional<config::Bytes> cab = config::WriteCabinet({{"KLAVOR.000", *control}, {"KLAVOR.001", exe}}, 0, &error);
+    ASSERT_TRUE(cab) << error;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(cab->data()), static_cast<std::streamsize>(cab->size()));
+}
+
+// The phone does what the cabinet's control file says, and after a reset
+// starts what \Windows\StartUp holds as .lnk shortcuts.
+TEST(ScenarioInstall, ThePhoneFollowsTheCabinetAndStartsItsStartUpShortcuts) {
+    const std::string dir = testing::TempDir() + "install-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    config::Table table = config::DefaultTable();
+    table[0].mode = MODE_CAPTURE;
+    const config::Bytes value = config::EncodeTable(table), arm = Exe(0x01C0);
+    SaveCab(dir + "/good.cab", config::KlavorSetup(value), arm);
+    config::CeSetup before = config::KlavorSetup(value);  // as klavorcfg wrote it before: "Klavor", no .lnk
+    before.links = {{1, 0, 4, 1, config::kCeLinkToFile, {2}}};
+    SaveCab(dir + "/before.cab", before, arm);
+    SaveCab(dir + "/desktop.cab", config::KlavorSetup(value), Exe(0x014C));
+    config::CeSetup newer = config::KlavorSetup(value);
+    newer.minVersionMajor = 5;
+    SaveCab(dir + "/newer.cab", newer, arm);
+
+    const std::string startUp = "\\Windows\\StartUp\\Klavor.lnk starts \\Program Files\\Klavor\\klavor.exe";
+    const struct {
+        const char* what;
+        std::string text;
+        std::vector<std::string> lines, absent;
+        bool started, running;
+    } cases[] = {
+        {"the cabinet klavorcfg makes", "klavor not running\n1s install good.cab\n2s reset\n5s press Calendar\n",
+         {"   2.000 s  " + startUp, "   2.000 s  Klavor starts", "   5.500 s  \"Phone\" gets Win+Calendar key (0xC1)"},
+         {"Start Menu\\Programs\\Klavor.lnk starts"}, true, true},
+        {"a shortcut not named .lnk", "klavor not running\n1s install before.cab\n2s reset\n5s press Calendar\n",
+         {"   2.000 s  \\Windows\\StartUp\\Klavor is not a shortcut (.lnk): it starts nothing", "   5.000 s    Calendar key (0xC1) passes to \"Phone\""},
+         {"Klavor starts"}, false, false},
+        {"a program for another processor", "klavor not running\n1s install desktop.cab\n2s reset\n",
+         {"   2.000 s  " + startUp + ": not a program the phone can run: a program for x86, not ARM"}, {"Klavor starts"}, false, false},
+        {"a cabinet for newer phones",
+         "klavor not running\n1s install newer.cab\n2s reset\n",
+         {"   1.000 s  install newer.cab: \"Klavor\" from \"Klavor project\": not for this phone (Windows CE 4.20, older than the "
+          "cabinet's minimum); nothing installed"},
+         {"Klavor starts", "| file"}, false, false},
+        {"a reset ends Klavor, and the phone application comes up again as at the start",
+         "phone at 3s\n1s reset\n5s reset\n20s press Calendar\n",
+         {"   0.000 s  Klavor starts", "   1.000 s  reset: every process ends",
+          "   4.000 s  the phone application's window \"Phone\" is up",
+          "   8.000 s  the phone application's window \"Phone\" is up", "  30.000 s  the scenario ends"},
+         {"   3.000 s  the phone", "Klavor exits"}, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto parsed = scenario::ParseScenario(c.text, dir + "/s.scenario");
+        ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(parsed)) << std::get<scenario::ParseError>(parsed).Text();
+        scenario::Outcome o = scenario::Run(std::get<scenario::Scenario>(parsed));
+        for (const std::string& line : c.lines) EXPECT_TRUE(Has(o.timeline, line)) << line << "\n---\n" << o.timeline;
+        for (const std::string& text : c.absent) EXPECT_EQ(o.timeline.find(text), std::string::npos) << text << "\n---\n" << o.timeline;
+        EXPECT_EQ(o.started, c.started);
+        EXPECT_EQ(o.running, c.running);
+    }
+
+    // What the good cabinet left on the phone: every byte as the cabinet says.
+    auto parsed = scenario::ParseScenario("klavor not running\n1s install good.cab\n", dir + "/s.scenario");
+    scenario::Run(std::get<scenario::Scenario>(parsed));
+    EXPECT_EQ(sim::ReadFile(u"\\Program Files\\Klavor\\klavor.exe"), arm);
+    const std::vector<std::uint8_t> shortcut = sim::ShortcutFile(u"\"\\Program Files\\Klavor\\klavor.exe\"");
+    EXPECT_EQ(sim::ReadFile(u"\\Windows\\StartUp\\Klavor.lnk"), shortcut);
+    EXPECT_EQ(sim::ReadFile(u"\\Windows\\Start Menu\\Programs\\Klavor.lnk"), shortcut);
+    std::optional<sim::RegistryData> installed = sim::RegistryValue(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Morvane", u"klavorKeyTable");
+    ASSERT_TRUE(installed);
+    EXPECT_EQ(installed->type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(installed->data, value);
+    std::filesystem::remove_all(dir);
+}
 
 }  // namespace

@@ -36,6 +36,23 @@ std::string FirstDifference(const std::string& want, const std::string& got) {
     }
 }
 
+// A scenario that installs a cabinet: its cabinet is made from the phone
+// build's klavor.exe by the test phone.cab, and phone.identity.NAME holds
+// its run to the kept timeline.
+bool InstallsACabinet(const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string word;
+        words >> word;
+        if (word == "at") words >> word;
+        if (!word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '+') && words >> word &&
+            word == "install")
+            return true;
+    }
+    return false;
+}
+
 TEST(KeptTimelines, EveryScenarioTellsTheSameStoryAsBefore) {
     const fs::path source = KLAVOR_SOURCE_DIR;
     const fs::path kept = source / "tests" / "timelines";
@@ -49,6 +66,7 @@ TEST(KeptTimelines, EveryScenarioTellsTheSameStoryAsBefore) {
         SCOPED_TRACE(file.string());
         std::string name = file.stem().string();
         ASSERT_TRUE(fs::exists(kept / (name + ".timeline"))) << "no kept timeline for " << name;
+        if (InstallsACabinet(ReadFile(file))) continue;
         auto loaded = scenario::LoadScenario(file.string());
         ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(loaded))
             << std::get<scenario::ParseError>(loaded).Text();

@@ -4,7 +4,7 @@
 # stamp file records what they were built from and how.
 #
 # Included by toolchain-phone.cmake; sets KLAVOR_PHONE_BINUTILS to the
-# folder of the tools. Needs a host C compiler, make, tar and xz.
+# folder of the tools. Needs a host C compiler, make, tar, xz, bison and flex.
 
 set(KLAVOR_PHONE_BINUTILS "${KLAVOR_PHONE_TOOLCHAIN_DIR}/bin")
 
@@ -76,10 +76,11 @@ if(NOT _klavor_ready)
 endif()
 
 if(NOT _klavor_ready)
-  foreach(program make tar xz)
+  # Debian's binutils source lacks the linker's generated grammar and lexer.
+  foreach(program make tar xz bison flex)
     find_program(_klavor_have_${program} ${program})
     if(NOT _klavor_have_${program})
-      message(FATAL_ERROR "Building the arm-mingw32ce binutils needs ${program}")
+      message(FATAL_ERROR "Building the arm-mingw32ce binutils needs ${program} (Debian package: ${program})")
     endif()
   endforeach()
   set(_klavor_work "${KLAVOR_PHONE_TOOLCHAIN_DIR}/work")

@@ -8,6 +8,7 @@
 // phone_shell.cpp (tray, menus, message boxes), phone_modules.cpp (coredll)
 // and phone_trace.cpp (what happened). Time is virtual and moves only while
 // the program waits (Sleep, an empty message queue, a modal loop).
+#include <algorithm>
 #include <cstdio>
 
 #include "phone_state.h"
@@ -106,6 +107,60 @@ std::string Hex(unsigned long long v) {
 void Reset() {
     P() = Phone{};
     P().processes = {"(none)", "program"};
+    MakeStandardFolders();
+}
+
+void EndProcess(Pid pid) {
+    Phone& p = P();
+    std::set<HWND> gone;
+    for (std::size_t i = 0; i < p.windows.size(); ++i) {
+        Window& w = p.windows[i];
+        if (w.pid != pid || !w.alive) continue;
+        w.alive = false;
+        gone.insert(reinterpret_cast<HWND>(kWindowBase + i));
+    }
+    auto ofGone = [&gone](HWND h) { return gone.count(h) > 0; };
+    p.hotKeys.erase(std::remove_if(p.hotKeys.begin(), p.hotKeys.end(), [&](const HotKey& k) { return ofGone(k.hwnd); }),
+                    p.hotKeys.end());
+    p.tray.erase(std::remove_if(p.tray.begin(), p.tray.end(), [&](const TrayIcon& t) { return ofGone(t.hwnd); }), p.tray.end());
+    for (auto it = p.timerOf.begin(); it != p.timerOf.end();) {
+        if (!ofGone(it->first.first)) {
+            ++it;
+            continue;
+        }
+        p.timers.erase(it->second);
+        it = p.timerOf.erase(it);
+    }
+    if (ofGone(p.foreground)) p.foreground = nullptr;
+    for (auto it = p.classes.begin(); it != p.classes.end();) it = it->first.first == pid ? p.classes.erase(it) : std::next(it);
+    if (pid == kProgram) {
+        // Only the program has a thread here: its queue, menus, open keys
+        // and module references.
+        p.queue.clear();
+        p.quitPosted = false;
+        p.quitCode = 0;
+        p.menus.clear();
+        p.modals.clear();
+        p.openKeys.clear();
+        p.coredllRefs = 0;
+        p.programImage.clear();
+    }
+}
+
+std::vector<StartUpEntry> SoftReset() {
+    for (Pid pid = 1; static_cast<std::size_t>(pid) < P().processes.size(); ++pid) EndProcess(pid);
+    P().held.clear();
+    P().lastError = 0;
+    std::vector<StartUpEntry> started;
+    const std::u16string folder = u"\\Windows\\StartUp";
+    for (const std::u16string& name : FolderContents(folder)) {
+        StartUpEntry e{folder + u"\\" + name, std::nullopt};
+        std::u16string lower = LowerStr(name);
+        std::optional<std::vector<std::uint8_t>> data = ReadFile(e.path);
+        if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, u".lnk") == 0 && data) e.command = ShortcutCommand(*data);
+        started.push_back(e);
+    }
+    return started;
 }
 
 Pid StartProcess(const std::string& name) {

@@ -31,12 +31,38 @@ struct Halted {
     std::string why;
 };
 
+// Thrown out of a waiting call by a driver's event that resets the phone
+// under the program (see SoftReset).
+struct Resetting : Halted {};
+
 // ---- The phone as a whole ----------------------------------------------
 // A fresh phone: time 0, only the program's process, an empty registry,
-// coredll loadable and exporting UnregisterFunc1, a 240x320 screen, no
-// scheduled events, an empty trace that is off. The run limit is one
-// virtual hour.
+// the standard folders (see Files), coredll loadable and exporting
+// UnregisterFunc1, a 240x320 screen, no scheduled events, an empty trace
+// that is off. The run limit is one virtual hour.
 void Reset();
+
+// What a process leaves when it ends goes with it: its windows, their hot
+// keys, timers and tray icons, its menus and messages. The program's
+// process may start again later (as kProgram).
+void EndProcess(Pid pid);
+
+// A soft reset, once the program's code has been unwound (a driver's
+// event throws Resetting): every process ends, the registry and the files
+// stay, time goes on and the scheduled events stay scheduled. Returns
+// what the shell then starts from \Windows\StartUp, in the order it lists
+// the folder: each entry, with the command of a .lnk shortcut (a file not
+// named .lnk, or not a shortcut, starts nothing). Starting the commands is
+// the driver's.
+struct StartUpEntry {
+    std::u16string path;
+    std::optional<std::u16string> command;
+};
+std::vector<StartUpEntry> SoftReset();
+
+// Lets time pass while the program does not run: the scheduled events run
+// until the run limit, where Halted is thrown (Resetting by an event).
+void Idle();
 Time Now();
 void SetRunLimit(Time limit);
 // Runs fn when virtual time reaches t (events at equal times run in the
@@ -60,10 +86,39 @@ void SetProgramIcons(const std::vector<int>& ids);
 // ---- Modules ---------------------------------------------------------------
 void SetCoredll(bool loads, bool exportsUnregisterFunc1);
 
+// ---- Files -----------------------------------------------------------------
+// The phone's object store: folders and files by absolute path, '\'
+// between components, names compared without case ("\Windows\StartUp").
+// A fresh phone has \Windows\StartUp, \Windows\Start Menu\Programs,
+// \Program Files and \My Documents.
+// Makes the folder and those above it; false where a file is in the way.
+bool MakeFolder(const std::u16string& path);
+// Creates or replaces a file; false (and why) if its folder is missing, a
+// folder has the name, or the running program was started from it.
+bool WriteFile(const std::u16string& path, const std::vector<std::uint8_t>& data, std::string* why = nullptr);
+std::optional<std::vector<std::uint8_t>> ReadFile(const std::u16string& path);
+bool IsFolder(const std::u16string& path);
+bool FileInUse(const std::u16string& path);
+// The names in a folder, in the order the shell lists them (case ignored).
+std::vector<std::u16string> FolderContents(const std::u16string& path);
+// A shortcut file as the shell writes one: the command's length, '#', the
+// command: 34#"\Program Files\Klavor\klavor.exe". ShortcutCommand reads
+// one back; nullopt for a file that is not a shortcut.
+std::vector<std::uint8_t> ShortcutFile(const std::u16string& command);
+std::optional<std::u16string> ShortcutCommand(const std::vector<std::uint8_t>& file);
+// The file the program now runs from ("" for none): it cannot be replaced
+// while the program runs. EndProcess(kProgram) and SoftReset clear it.
+void SetProgramImage(const std::u16string& path);
+
 // ---- Registry --------------------------------------------------------------
 void SetRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name,
                       DWORD type, const std::vector<std::uint8_t>& data);
 void CreateRegistryKey(HKEY root, const std::u16string& path);
+struct RegistryData {
+    DWORD type;
+    std::vector<std::uint8_t> data;
+};
+std::optional<RegistryData> RegistryValue(HKEY root, const std::u16string& path, const std::u16string& name);
 
 // ---- Input and hot keys ----------------------------------------------------
 // A hardware key going down or up. It takes the same road as keybd_event.

@@ -26,6 +26,14 @@ void SetRegistryValue(HKEY root, const std::u16string& path, const std::u16strin
 
 void CreateRegistryKey(HKEY root, const std::u16string& path) { P().registry[RegPath(root, path)]; }
 
+std::optional<RegistryData> RegistryValue(HKEY root, const std::u16string& path, const std::u16string& name) {
+    auto key = P().registry.find(RegPath(root, path));
+    if (key == P().registry.end()) return std::nullopt;
+    auto value = key->second.find(LowerStr(name));
+    if (value == key->second.end()) return std::nullopt;
+    return RegistryData{value->second.type, value->second.data};
+}
+
 }  // namespace sim
 
 using namespace sim;

@@ -33,6 +33,7 @@ struct Window {
     std::u16string cls;
     std::u16string title;
     WNDPROC proc = nullptr;
+    bool alive = true;  // false once its process has ended; kept for what happened before
 };
 
 struct WindowClass {
@@ -109,6 +110,13 @@ struct EventLog {
     std::vector<Event> full;  // Events(): records[0, full.size()) built so far
 };
 
+// A file or folder of the phone's object store.
+struct FileNode {
+    std::u16string path;  // as first written: "\\Windows\\StartUp"
+    bool folder = false;
+    std::vector<std::uint8_t> data;
+};
+
 struct Phone {
     Time now = 0;
     Time limit = kDefaultRunLimit;
@@ -117,6 +125,7 @@ struct Phone {
     std::map<ScheduleKey, std::function<void()>> scheduled;
 
     std::vector<std::string> processes;  // index = pid
+    std::u16string programImage;         // the file the program was started from, while it runs
     std::vector<Window> windows;         // handle = kWindowBase + index
     std::map<std::pair<Pid, std::u16string>, WindowClass> classes;
     HWND foreground = nullptr;
@@ -129,6 +138,7 @@ struct Phone {
     int coredllRefs = 0;
 
     std::map<std::u16string, std::map<std::u16string, RegValue>> registry;  // lower-case paths
+    std::map<std::u16string, FileNode> files;                               // by lower-case path
     std::map<ULONG_PTR, std::u16string> openKeys;
     ULONG_PTR nextKey = kKeyBase;
 
@@ -225,7 +235,9 @@ private:
 };
 
 // ---- Windows and messages (phone_windows.cpp) ----
+// A window that exists; AnyWin also finds those whose process has ended.
 Window* Win(HWND h);
+Window* AnyWin(HWND h);
 HWND NewWindow(Pid pid, const std::u16string& cls, const std::u16string& title, WNDPROC proc);
 void PostTo(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LONG DispatchTo(const MSG* m);
@@ -246,6 +258,10 @@ void RunModal(Modal& loop);
 
 // ---- Registry (phone_registry.cpp) ----
 std::u16string RegPath(HKEY root, const std::u16string& path);
+
+// ---- Files (phone_files.cpp) ----
+// The folders a fresh phone has.
+void MakeStandardFolders();
 
 }  // namespace internal
 }  // namespace sim

@@ -97,6 +97,13 @@ using namespace internal;
 Time Now() { return P().now; }
 void SetRunLimit(Time limit) { P().limit = limit; }
 
+void Idle() {
+    Phone& p = P();
+    while (!p.scheduled.empty() && p.scheduled.begin()->first.first <= p.limit) RunEventsUntil(p.scheduled.begin()->first.first);
+    RunEventsUntil(p.limit);
+    throw Halted{"run limit reached"};
+}
+
 void At(Time t, std::function<void()> fn) {
     Phone& p = P();
     p.scheduled.emplace(ScheduleKey{t, p.seq++}, std::move(fn));

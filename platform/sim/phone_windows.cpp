@@ -6,10 +6,15 @@
 namespace sim {
 namespace internal {
 
-Window* Win(HWND h) {
+Window* AnyWin(HWND h) {
     auto v = reinterpret_cast<ULONG_PTR>(h);
     if (v < kWindowBase || v >= kWindowBase + P().windows.size()) return nullptr;
     return &P().windows[v - kWindowBase];
+}
+
+Window* Win(HWND h) {
+    Window* w = AnyWin(h);
+    return w && w->alive ? w : nullptr;
 }
 
 HWND NewWindow(Pid pid, const std::u16string& cls, const std::u16string& title, WNDPROC proc) {
@@ -54,12 +59,12 @@ HWND CreateWindowFor(Pid pid, const std::u16string& cls, const std::u16string& t
 }
 
 Pid OwnerOf(HWND hwnd) {
-    Window* w = Win(hwnd);
+    Window* w = AnyWin(hwnd);
     return w ? w->pid : 0;
 }
 
 std::u16string TitleOf(HWND hwnd) {
-    Window* w = Win(hwnd);
+    Window* w = AnyWin(hwnd);
     return w ? w->title : std::u16string();
 }
 
@@ -89,6 +94,7 @@ HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
     Traced tr("FindWindowW", [&] { return Join({Quote(lpClassName), Quote(lpWindowName)}); });
     for (std::size_t i = 0; i < P().windows.size(); ++i) {
         const Window& w = P().windows[i];
+        if (!w.alive) continue;
         if (lpClassName && LowerStr(w.cls) != LowerStr(Str(lpClassName))) continue;
         // Class and title both match without regard to case.
         if (lpWindowName && LowerStr(w.title) != LowerStr(Str(lpWindowName))) continue;

@@ -1,8 +1,10 @@
 # One identity check: a scenario on the host build and on the ARM klavor.exe
 # under the emulated phone must give the same timeline, byte for byte, the
-# same exit status and the same messages.
+# same exit status and the same messages; and the host's must be the one
+# kept in KEPT/NAME.timeline (or .trace), where there is one.
 #   cmake -D SIM=klavor-sim -D EXE=klavor.exe -D SCENARIO=file -D TRACE=ON|OFF
-#         -D OUT=dir -P identity.cmake
+#         -D OUT=dir [-D FILES=dir] [-D KEPT=dir] -P identity.cmake
+# FILES is where the cabinets the scenario installs are (klavor-sim --files).
 cmake_minimum_required(VERSION 3.25)
 foreach(var SIM EXE SCENARIO TRACE OUT)
   if(NOT DEFINED ${var})
@@ -16,6 +18,9 @@ endif()
 set(flags)
 if(TRACE)
   set(flags --trace)
+endif()
+if(FILES)
+  list(APPEND flags --files "${FILES}")
 endif()
 execute_process(COMMAND "${SIM}" ${flags} "${SCENARIO}"
                 OUTPUT_VARIABLE host RESULT_VARIABLE host_status ERROR_VARIABLE host_errors)
@@ -68,3 +73,16 @@ if(NOT phone STREQUAL host)
 endif()
 string(LENGTH "${host}" bytes)
 message(STATUS "identical: ${bytes} bytes, exit status ${host_status}")
+
+get_filename_component(stem "${SCENARIO}" NAME_WE)
+set(kept "${KEPT}/${stem}.timeline")
+if(TRACE)
+  set(kept "${KEPT}/${stem}.trace")
+endif()
+if(KEPT AND EXISTS "${kept}")
+  file(READ "${kept}" want)
+  if(NOT want STREQUAL host)
+    message(FATAL_ERROR "the timeline is not the one kept in ${kept}; this run's: ${OUT}/${name}.host.txt")
+  endif()
+  message(STATUS "and the kept one, ${kept}")
+endif()

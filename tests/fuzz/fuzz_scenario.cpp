@@ -5,8 +5,9 @@
 // again under the soak's checks (tests/soak), where they can judge it.
 //
 // The scenario is taken to sit in examples/, so that its configuration
-// lines can name the example files; a line naming a file elsewhere is not
-// run (the fuzzer would read the machine's files, /dev/zero among them).
+// and install lines can name the example files; a line naming a file
+// elsewhere is not run (the fuzzer would read the machine's files,
+// /dev/zero among them).
 #include <algorithm>
 #include <map>
 #include <sstream>
@@ -27,18 +28,23 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// As the parser splits a line: '#' starts a comment, then the first word.
+// A line that names a file: a configuration, or a cabinet to install
+// (an event, after its time). Any '/' in the rest of it is taken to lead
+// out of examples/.
 bool NamesAFileOutsideExamples(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
-        line = line.substr(0, line.find('#'));
-        std::size_t b = line.find_first_not_of(" \t\r");
-        if (b == std::string::npos) continue;
-        std::size_t e = line.find_first_of(" \t", b);
-        if (Lower(line.substr(b, e == std::string::npos ? std::string::npos : e - b)) != "config") continue;
-        std::string rest = e == std::string::npos ? "" : Lower(line.substr(e));
+        line = Lower(line.substr(0, line.find('#')));
+        if (line.find('/') == std::string::npos) continue;
+        std::istringstream words(line);
+        std::string word, rest;
+        words >> word;
+        if (word == "at") words >> word >> word;  // at TIME install ...
+        else if (!word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '+')) words >> word;
+        std::getline(words, rest);
         rest.erase(0, rest.find_first_not_of(" \t\r"));
-        if (rest.compare(0, 3, "hex") != 0 && rest.find('/') != std::string::npos) return true;
+        if (word == "install") return true;
+        if (word == "config" && rest.compare(0, 3, "hex") != 0) return true;
     }
     return false;
 }

@@ -371,9 +371,12 @@ public:
         if (s.configValue)
             if (std::optional<Table> t = config::DecodeValue(*s.configValue)) table_ = *t;
         unfree_ = s.coredllLoads && s.coredllExports;
+        if (!s.klavorRuns) Unsupported("Klavor is not running at the start");
         for (std::size_t i = 0; i < s.actions.size(); ++i) {
             const scenario::Action& a = s.actions[i];
             using A = scenario::Action::Kind;
+            // The soak follows one run of the program on one start of the phone.
+            if (a.kind == A::Install || a.kind == A::Reset) Unsupported("an install or a reset, at " + Seconds(a.t));
             if (a.t % kTick == 0) Unsupported("an event on the program's tick grid, at " + Seconds(a.t));
             if (a.t < lastTime_) Unsupported("events out of order");
             // The program handles an event only once the ones at the same
@@ -714,6 +717,9 @@ private:
         case A::CloseAbout:
             if (tray_ == About) tray_ = Idle;
             break;
+        case A::Install:
+        case A::Reset:
+            break;  // never run: unsupported
         }
     }
 

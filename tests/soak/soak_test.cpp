@@ -97,6 +97,11 @@ TEST(SoakCheck, ScenariosItCannotJudgeAreSaidSo) {
     r = soak::CheckRun(Parse(kCaptureAll + "1001ms tap tray\n1001ms choose Exit\n"));
     EXPECT_TRUE(r.unsupported);
     EXPECT_FALSE(r.failure);
+    // The soak follows one run on one start of the phone.
+    r = soak::CheckRun(Parse(kCaptureAll + "1001ms reset\n"));
+    EXPECT_EQ(r.whyUnsupported, "an install or a reset, at 1.001 s");
+    r = soak::CheckRun(Parse("klavor not running\n1001ms press Calendar\n"));
+    EXPECT_EQ(r.whyUnsupported, "Klavor is not running at the start");
     // A tap while the menu or the About box is open is the program's to ignore.
     r = soak::CheckRun(Parse(kCaptureAll + "1001ms tap tray\n1501ms tap tray\n1601ms choose \"About Klavor\"\n"
                                            "1701ms tap tray\n1801ms close about\n1901ms tap tray\n2001ms choose Exit\n"));

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -15,7 +16,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: klavor-sim [--trace] [--expect-exit N] [--phone EXE] SCENARIO\n"
+    "usage: klavor-sim [--trace] [--expect-exit N] [--phone EXE] [--files DIR] SCENARIO\n"
     "\n"
     "Runs Klavor's WinMain on the simulated phone as SCENARIO says and prints\n"
     "the timeline: keys reaching the foreground application, the tray icon,\n"
@@ -24,15 +25,18 @@ const char kUsage[] =
     "  --trace          also print every API call, with arguments and result\n"
     "  --expect-exit N  exit 0 if the program ends with code N, else 1\n"
     "  --phone EXE      run the ARM Windows CE executable EXE (build/phone/klavor.exe)\n"
-    "                   on an emulated XScale CPU instead of this build's WinMain\n"
+    "                   on an emulated XScale CPU instead of this build's WinMain,\n"
+    "                   and the programs the phone starts from their own bytes\n"
+    "  --files DIR      look for the cabinets `install` lines name in DIR first\n"
     "\n"
     "Before it runs, what `klavorcfg check` says of the scenario's configuration\n"
     "goes to standard error (the scenario runs all the same).\n"
     "\n"
-    "Exit status: the program's exit code; 3 if it was still running when the\n"
-    "scenario ended; 4 if the emulated program was stopped by a fault; 2 for a\n"
-    "malformed or unreadable scenario, an unusable EXE, bad usage, or a\n"
-    "timeline that could not be written.\n";
+    "Exit status: the program's exit code (of its last run); 3 if it was still\n"
+    "running when the scenario ended; 5 if it was not, and did not exit (never\n"
+    "started, or ended by a reset); 4 if the emulated program was stopped by a\n"
+    "fault; 2 for a malformed or unreadable scenario (or cabinet), an unusable\n"
+    "EXE, bad usage, or a timeline that could not be written.\n";
 
 int Usage(const char* problem) {
     if (problem) std::fprintf(stderr, "klavor-sim: %s\n", problem);
@@ -48,6 +52,7 @@ int main(int argc, char** argv) {
     long expected = 0;
     const char* file = nullptr;
     const char* phone = nullptr;
+    std::string filesDir;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--trace") == 0) {
             trace = true;
@@ -58,6 +63,8 @@ int main(int argc, char** argv) {
             expect = true;
         } else if (std::strcmp(argv[i], "--phone") == 0 && i + 1 < argc) {
             phone = argv[++i];
+        } else if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) {
+            filesDir = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::string error;
             if (files::WriteStdout(kUsage, &error)) return 0;
@@ -71,13 +78,14 @@ int main(int argc, char** argv) {
     }
     if (!file) return Usage("no scenario given");
 
-    auto loaded = scenario::LoadScenario(file);
+    auto loaded = scenario::LoadScenario(file, filesDir);
     if (auto* error = std::get_if<scenario::ParseError>(&loaded)) {
         std::fprintf(stderr, "%s\n", error->Text().c_str());
         return 2;
     }
     const auto& scenarioToRun = std::get<scenario::Scenario>(loaded);
     scenario::Program program;
+    scenario::Loader loader;
 #ifdef KLAVOR_PHONE_EMU
     std::optional<emu::PeImage> image;
     if (phone) {
@@ -92,6 +100,16 @@ int main(int argc, char** argv) {
             sim::SetProgramIcons(image->iconGroups);
             return emu::RunProgram(*image, instance, commandLine, show);
         };
+        // A program the phone starts runs from the bytes installed there.
+        loader = [](const std::vector<std::uint8_t>& bytes, const std::string& path,
+                    std::string* why) -> std::optional<scenario::Program> {
+            auto installed = std::make_shared<std::optional<emu::PeImage>>(emu::ParsePeImage(bytes, path, why));
+            if (!*installed) return std::nullopt;
+            return scenario::Program([installed](HINSTANCE instance, LPWSTR commandLine, int show) {
+                sim::SetProgramIcons((*installed)->iconGroups);
+                return emu::RunProgram(**installed, instance, commandLine, show);
+            });
+        };
     }
 #else
     if (phone) {
@@ -105,7 +123,7 @@ int main(int argc, char** argv) {
     // that what it does can be watched.
     for (const std::string& finding : scenario::CheckConfiguration(scenarioToRun))
         std::fprintf(stderr, "%s\n", finding.c_str());
-    scenario::Outcome outcome = scenario::Run(scenarioToRun, trace, program);
+    scenario::Outcome outcome = scenario::Run(scenarioToRun, trace, program, loader);
     std::string error;
     if (!files::WriteStdout(outcome.timeline, &error)) {
         std::fprintf(stderr, "klavor-sim: %s\n", error.c_str());
@@ -120,5 +138,5 @@ int main(int argc, char** argv) {
         if (!ok) std::fprintf(stderr, "klavor-sim: expected exit code %ld\n", expected);
         return ok ? 0 : 1;
     }
-    return outcome.exited ? outcome.exitCode : 3;
+    return outcome.running ? 3 : outcome.exited ? outcome.exitCode : 5;
 }

@@ -13,6 +13,8 @@
 #include "config_text.h"
 #include "config_files.h"
 #include "files.h"
+#include "install.h"
+#include "install_cab.h"
 #include "key_names.h"
 #include "key_table.h"
 #include "resource.h"
@@ -139,6 +141,7 @@ struct Parser {
     Scenario s;
     ParseError err;
     std::string file;
+    std::string filesDir;
     int line = 0;
     sim::Time last = 0;
     std::map<std::string, int> seen;  // set-up keywords, to refuse repeats
@@ -260,6 +263,12 @@ struct Parser {
             s.anotherCopy = true;
             return true;
         }
+        if (keyword == "klavor") {
+            if (Lower(rest) != "not running") return Fail("did you mean 'klavor not running'?");
+            if (!Once("klavor not running")) return false;
+            s.klavorRuns = false;
+            return true;
+        }
         if (keyword == "end") {
             if (!Once("end")) return false;
             sim::Time t;
@@ -298,12 +307,35 @@ struct Parser {
             a.kind = Action::Kind::DismissMenu;
         } else if (lower == "close about") {
             a.kind = Action::Kind::CloseAbout;
+        } else if (lower == "reset") {
+            a.kind = Action::Kind::Reset;
+        } else if (StartsWith(lower, "install ")) {
+            a.kind = Action::Kind::Install;
+            if (!Cabinet(Unquote(Trim(what.substr(8))), &a)) return false;
         } else {
             return Fail("unknown event '" + what + "'");
         }
         if (t < last) return Fail("events must be in time order");
         last = t;
         s.actions.push_back(a);
+        return true;
+    }
+
+    // The cabinet is read, and checked as an installation, with the
+    // scenario: a bad one stops the scenario before anything runs.
+    bool Cabinet(const std::string& name, Action* a) {
+        if (name.empty()) return Fail("install: which cabinet?");
+        std::string path = name;
+        if (path[0] != '/') {
+            path = Dir(file) + name;
+            if (!filesDir.empty() && std::ifstream(filesDir + "/" + name).good()) path = filesDir + "/" + name;
+        }
+        std::string error;
+        std::optional<std::string> content = files::ReadInput(path, &error);
+        if (!content) return Fail("install: " + error);
+        auto cab = config::ReadInstallCabinet(config::Bytes(content->begin(), content->end()), path, &error);
+        if (!cab) return Fail("install: " + error);
+        a->cabinet = std::make_shared<const config::InstallCabinet>(std::move(*cab));
         return true;
     }
 
@@ -480,11 +512,21 @@ struct Thief {
     int nextId = 1;
 };
 
-// The action and the thief outlive the run; the event keeps only pointers,
-// small enough for std::function to hold without an allocation of its own.
-void ScheduleAction(const Action& action, Thief* thief) {
-    sim::At(action.t, [&a = action, thief] {
+// What the events of one run share: the thief, and how many installs and
+// resets are still to come (the run goes on after an exit for them).
+struct RunState {
+    Thief thief;
+    int phoneEventsLeft = 0;
+};
+
+// The action and the run's state outlive the run; the event keeps only
+// pointers, small enough for std::function to hold without an allocation
+// of its own.
+void ScheduleAction(const Action& action, RunState* run) {
+    if (action.kind == Action::Kind::Install || action.kind == Action::Kind::Reset) ++run->phoneEventsLeft;
+    sim::At(action.t, [&a = action, run] {
         std::string note = a.text;
+        Thief* thief = &run->thief;
         switch (a.kind) {
         case Action::Kind::Press:
             sim::AddNote(note);
@@ -523,8 +565,28 @@ void ScheduleAction(const Action& action, Thief* thief) {
         case Action::Kind::CloseAbout:
             sim::AddNote(sim::CloseMessageBox() ? note : note + " (no message box is open)");
             return;
+        case Action::Kind::Install:
+            --run->phoneEventsLeft;
+            sim::AddNote(Install(*a.cabinet, note.substr(note.find(' ') + 1)));
+            return;
+        case Action::Kind::Reset:
+            --run->phoneEventsLeft;
+            sim::AddNote("reset: every process ends");
+            throw sim::Resetting{};
         }
     });
+}
+
+// A shortcut's command, "\Program Files\Klavor\klavor.exe" -x: the file (quoted
+// where it has spaces) and what follows it.
+std::pair<std::u16string, std::u16string> SplitCommand(const std::u16string& command) {
+    if (!command.empty() && command[0] == u'"') {
+        std::size_t close = command.find(u'"', 1);
+        if (close == std::u16string::npos) return {command.substr(1), u""};
+        std::size_t args = command.find_first_not_of(u' ', close + 1);
+        return {command.substr(1, close - 1), args == std::u16string::npos ? u"" : command.substr(args)};
+    }
+    return {command, u""};
 }
 
 
@@ -550,9 +612,11 @@ std::string ParseError::Text() const {
     return file + (line ? ":" + std::to_string(line) : std::string()) + ": " + message;
 }
 
-std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file) {
+std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file,
+                                                 const std::string& filesDir) {
     Parser p;
     p.file = file;
+    p.filesDir = filesDir;
     p.s.file = file;
     std::istringstream in(text);
     std::string raw;
@@ -563,12 +627,12 @@ std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const 
     return p.s;
 }
 
-std::variant<Scenario, ParseError> LoadScenario(const std::string& path) {
+std::variant<Scenario, ParseError> LoadScenario(const std::string& path, const std::string& filesDir) {
     std::string error;
     std::optional<std::string> text = files::ReadInput(path, &error);
     // The message already names the file.
     if (!text) return ParseError{path, 0, error.substr(path.size() + 2)};
-    return ParseScenario(*text, path);
+    return ParseScenario(*text, path, filesDir);
 }
 
 std::vector<std::string> CheckConfiguration(const Scenario& s) {
@@ -593,7 +657,18 @@ std::string KeyName(unsigned vk) {
 
 namespace {
 
-Outcome RunProgram(const Scenario& s, bool trace, const Program& program, const std::function<void()>& started) {
+int HostWinMain(HINSTANCE instance, LPWSTR commandLine, int show) { return WinMain(instance, nullptr, commandLine, show); }
+
+std::optional<Program> HostLoader(const std::vector<std::uint8_t>& file, const std::string&, std::string* why) {
+    if (std::optional<std::string> problem = config::ExeProblem(file)) {
+        *why = *problem;
+        return std::nullopt;
+    }
+    return Program(HostWinMain);
+}
+
+Outcome RunProgram(const Scenario& s, bool trace, const Program& program, const Loader& loader,
+                   const std::function<void()>& started) {
     sim::Reset();
     sim::SetTracing(trace);
     NewProgramProcess();
@@ -607,55 +682,116 @@ Outcome RunProgram(const Scenario& s, bool trace, const Program& program, const 
                  "; coredll " +
                  (!s.coredllLoads ? "missing" : s.coredllExports ? "with UnregisterFunc1" : "without UnregisterFunc1") +
                  "; screen " + std::to_string(s.screenWidth) + "x" + std::to_string(s.screenHeight));
-    auto phoneUp = [title = s.phoneTitle] {
-        HWND phone = sim::CreateWindowFor(sim::StartProcess("phone"), u"Dialog", title);
-        sim::SetForeground(phone);
-        sim::AddNote("the phone application's window \"" + sim::Utf8(title) + "\" is up");
+    // The phone application comes up as the scenario says, counted from
+    // each start of the phone; a reset before then calls it off.
+    int boot = 0;
+    auto startPhone = [&s, &boot] {
+        auto up = [title = s.phoneTitle, &boot, startedBy = boot] {
+            if (startedBy != boot) return;
+            HWND phone = sim::CreateWindowFor(sim::StartProcess("phone"), u"Dialog", title);
+            sim::SetForeground(phone);
+            sim::AddNote("the phone application's window \"" + sim::Utf8(title) + "\" is up");
+        };
+        if (s.phone == Scenario::Phone::Up) up();
+        if (s.phone == Scenario::Phone::At) sim::At(sim::Now() + s.phoneAt, up);
     };
     if (s.anotherCopy) {
         sim::CreateWindowFor(sim::StartProcess("klavor (first copy)"), u"KlavorWndClass", u"Klavor Window");
         sim::AddNote("another copy of Klavor is running");
     }
-    if (s.phone == Scenario::Phone::Up) phoneUp();
-    if (s.phone == Scenario::Phone::At) sim::At(s.phoneAt, phoneUp);
+    startPhone();
 
-    Thief thief;
+    RunState state;
     sim::Time last = s.phone == Scenario::Phone::At ? s.phoneAt : 0;
     if (s.phone == Scenario::Phone::Never) last = kPhoneWait;
     for (const Action& a : s.actions) {
-        ScheduleAction(a, &thief);
+        ScheduleAction(a, &state);
         last = std::max(last, a.t);
     }
     sim::SetRunLimit(s.end ? *s.end : last + kGrace);
 
     if (started) started();
-    sim::AddNote("Klavor starts");
     Outcome o;
-    WCHAR noArguments[] = u"";
-    try {
-        o.exitCode = program ? program(sim::ProgramInstance(), noArguments, 5 /* SW_SHOW */)
-                             : WinMain(sim::ProgramInstance(), nullptr, noArguments, 5 /* SW_SHOW */);
-        o.exited = true;
-        sim::AddNote("Klavor exits with code " + std::to_string(o.exitCode));
-    } catch (const sim::Halted&) {
-        sim::AddNote("the scenario ends; Klavor is still running");
-    } catch (const std::exception& fault) {
-        o.fault = fault.what();
-        sim::AddNote("Klavor is stopped by a fault: " + o.fault);
+    Program next = s.klavorRuns ? (program ? program : Program(HostWinMain)) : Program();
+    std::u16string commandLine;
+    bool running = false;
+    for (;;) {
+        try {
+            if (next) {
+                Program now = std::move(next);
+                next = nullptr;
+                sim::AddNote("Klavor starts");
+                running = o.started = true;
+                o.exited = false;
+                std::vector<WCHAR> arguments(commandLine.begin(), commandLine.end());
+                arguments.push_back(0);
+                o.exitCode = now(sim::ProgramInstance(), arguments.data(), 5 /* SW_SHOW */);
+                running = false;
+                o.exited = true;
+                sim::AddNote("Klavor exits with code " + std::to_string(o.exitCode));
+                if (state.phoneEventsLeft == 0) break;
+                // What the program left goes with its process.
+                sim::EndProcess(sim::kProgram);
+            }
+            sim::Idle();
+        } catch (const sim::Resetting&) {
+            running = false;
+            o.exited = false;
+            ++boot;
+            state.thief.window = nullptr;
+            std::vector<sim::StartUpEntry> entries = sim::SoftReset();
+            startPhone();
+            for (const sim::StartUpEntry& e : entries) {
+                std::string entry = sim::Utf8(e.path);
+                if (!e.command) {
+                    sim::AddNote(entry + " is not a shortcut (.lnk): it starts nothing");
+                    continue;
+                }
+                auto [target, arguments] = SplitCommand(*e.command);
+                std::string starts = entry + " starts " + sim::Utf8(target);
+                std::optional<std::vector<std::uint8_t>> file = sim::ReadFile(target);
+                std::string why;
+                std::optional<Program> loaded;
+                if (!file)
+                    why = "there is no such file";
+                else if (next)
+                    why = "the simulated phone runs one program at a time";
+                else if (!(loaded = (loader ? loader : Loader(HostLoader))(*file, sim::Utf8(target), &why)))
+                    why = "not a program the phone can run: " + why;
+                if (!loaded) {
+                    sim::AddNote(starts + ": " + why);
+                    continue;
+                }
+                sim::AddNote(starts);
+                next = std::move(*loaded);
+                commandLine = arguments;
+                NewProgramProcess();
+                sim::SetProgramImage(target);
+            }
+        } catch (const sim::Halted&) {
+            sim::AddNote(running ? "the scenario ends; Klavor is still running" : "the scenario ends");
+            break;
+        } catch (const std::exception& fault) {
+            running = false;
+            o.fault = fault.what();
+            sim::AddNote("Klavor is stopped by a fault: " + o.fault);
+            break;
+        }
     }
+    o.running = running;
     return o;
 }
 
 }  // namespace
 
-Outcome Run(const Scenario& s, bool trace, const Program& program) {
-    Outcome o = RunProgram(s, trace, program, nullptr);
+Outcome Run(const Scenario& s, bool trace, const Program& program, const Loader& loader) {
+    Outcome o = RunProgram(s, trace, program, loader, nullptr);
     o.timeline = Timeline(trace);
     return o;
 }
 
 Outcome RunWatched(const Scenario& s, const std::function<void()>& started) {
-    return RunProgram(s, false, nullptr, started);
+    return RunProgram(s, false, nullptr, nullptr, started);
 }
 
 }  // namespace scenario

@@ -5,18 +5,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "config_text.h"
+#include "install_cab.h"
 #include "phone.h"
 
 namespace scenario {
 
 struct Action {
-    enum class Kind { Press, Steal, TapTray, NotifyTray, Choose, DismissMenu, CloseAbout };
+    enum class Kind { Press, Steal, TapTray, NotifyTray, Choose, DismissMenu, CloseAbout, Install, Reset };
     Kind kind = Kind::Press;
     sim::Time t = 0;
     int line = 0;
@@ -25,6 +27,7 @@ struct Action {
     UINT notification = 0;
     std::string text;  // what the line said, for the timeline
     std::string item;  // the menu item to choose
+    std::shared_ptr<const config::InstallCabinet> cabinet;  // Install's, read when the scenario is
 };
 
 struct Scenario {
@@ -40,6 +43,7 @@ struct Scenario {
     sim::Time phoneAt = 0;
     std::u16string phoneTitle = u"Phone";
     bool anotherCopy = false;
+    bool klavorRuns = true;  // false: Klavor runs only once the phone starts it (see Reset)
     std::optional<sim::Time> end;
     std::vector<Action> actions;
 };
@@ -51,12 +55,18 @@ struct ParseError {
     std::string Text() const;  // "file:line: message", or "file: message" where no line applies
 };
 
-std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file);
-std::variant<Scenario, ParseError> LoadScenario(const std::string& path);
+// `filesDir`, if given, is where a cabinet an `install` line names by a
+// relative path is looked for first (klavor-sim --files), before the
+// scenario's own folder.
+std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file,
+                                                 const std::string& filesDir = "");
+std::variant<Scenario, ParseError> LoadScenario(const std::string& path, const std::string& filesDir = "");
 
 struct Outcome {
-    bool exited = false;  // false: still running when the scenario ended
-    int exitCode = 0;
+    bool started = false;  // Klavor ran at some point
+    bool exited = false;   // false: still running when the scenario ended (or never started)
+    int exitCode = 0;      // of its last run
+    bool running = false;  // still running when the scenario ended
     std::string timeline;
     std::string fault;  // not empty: the program was stopped by a fault (on the emulated phone)
 };
@@ -67,6 +77,13 @@ struct Outcome {
 // is a fault that stops the run.
 using Program = std::function<int(HINSTANCE instance, LPWSTR commandLine, int show)>;
 
+// How a file the phone starts (a shortcut's target) becomes the running
+// program: the program for the file's bytes, or nullopt and why the phone
+// cannot run it. By default the host build's WinMain stands for any ARM
+// Windows CE program; klavor-sim --phone runs the file's own bytes.
+using Loader = std::function<std::optional<Program>(const std::vector<std::uint8_t>& file, const std::string& path,
+                                                    std::string* why)>;
+
 // The program's process-wide state as a new process starts with it, and
 // its image's icons on the phone. Every run, and every test, starts so.
 void NewProgramProcess();
@@ -76,8 +93,11 @@ void NewProgramProcess();
 // wrong length (the built-in table is then in force).
 std::vector<std::string> CheckConfiguration(const Scenario& s);
 
-// Runs the program on a freshly reset phone.
-Outcome Run(const Scenario& s, bool trace = false, const Program& program = nullptr);
+// Runs the program on a freshly reset phone. A `reset` ends it (and any
+// other process); the phone then starts what \Windows\StartUp holds, and a
+// shortcut to a program starts it through `loader`. The run ends when
+// Klavor exits, unless an install or a reset is still to come.
+Outcome Run(const Scenario& s, bool trace = false, const Program& program = nullptr, const Loader& loader = nullptr);
 
 // The same run, for a harness that watches the program as it goes, with no
 // timeline: `started` is called once the phone is set up and the scenario's

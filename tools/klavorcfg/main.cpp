@@ -24,8 +24,9 @@ const char kUsage[] =
     "       klavorcfg cab --no-config -o OUT [--exe EXE]\n"
     "           write the phone's installation cabinet (.cab): EXE (by default the\n"
     "           phone build's, ../../../phone/klavor.exe from where klavorcfg is)\n"
-    "           into \\Program Files\\Klavor, a shortcut to it in \\Windows\\StartUp,\n"
-    "           and the value for CONFIG, or with --no-config no value\n"
+    "           into \\Program Files\\Klavor, shortcuts to it in \\Windows\\StartUp\n"
+    "           and the Start menu's Programs, and the value for CONFIG, or with\n"
+    "           --no-config no value\n"
     "       klavorcfg show FILE [--no-check]\n"
     "           print the configuration a .reg, raw image or text file holds; for a\n"
     "           .cab, first what its installer will do\n"
@@ -234,11 +235,13 @@ std::string DefaultExe() {
     return (self.parent_path() / "../../../phone/klavor.exe").lexically_normal().string();
 }
 
-// The members' date: klavor.exe's own, so that the same inputs make the
-// same cabinet.
-std::time_t Modified(const std::string& path) {
+// The members' date: klavor.exe's own modification time, seconds since
+// 1970 UTC, which the cabinet stores as that moment in UTC: the same
+// inputs make the same cabinet here and on the page (a browser gives the
+// file's lastModified), whatever the time zone.
+std::int64_t Modified(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_mtime) : static_cast<std::int64_t>(std::time(nullptr));
 }
 
 int Cab(const std::vector<std::string>& argv) {
