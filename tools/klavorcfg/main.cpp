@@ -2,13 +2,13 @@
 // configuration from, and says what a configuration will do on the phone.
 #include <sys/stat.h>
 
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "config_check.h"
+#include "config_file.h"
 #include "config_text.h"
 #include "files.h"
 #include "install_cab.h"
@@ -99,53 +99,22 @@ std::string Help() {
     return out + keys::NameList(78);
 }
 
-std::string WrongLength(const std::string& path, const config::Bytes& value) {
-    return config::WrongLengthMessage(path, value.size());
-}
-
-struct Loaded {
-    config::LoadedConfig config;
-    std::optional<config::Table> table;         // none: not one table long
-    std::optional<config::InstallCabinet> cab;  // when the file is a cabinet
-};
-
-bool IsCabName(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".cab";
-}
+using Loaded = config::ConfigFile;
 
 // A configuration file, or a cabinet that sets the value.
 std::optional<Loaded> Load(const std::string& path) {
     std::string error;
     std::optional<std::string> content = files::ReadInput(path, &error);
     if (!content) return Failed(error), std::nullopt;
-    if (config::LooksLikeCabinet(*content) || IsCabName(path)) {
-        std::optional<config::InstallCabinet> cab =
-            config::ReadInstallCabinet(config::Bytes(content->begin(), content->end()), path, &error);
-        if (!cab) return Failed(error), std::nullopt;
-        Loaded loaded;
-        loaded.config.origin.file = path;
-        const config::CeRegValue* value = config::FindKlavorValue(cab->setup);
-        if (value) {
-            loaded.config.value = value->data;
-            loaded.table = config::DecodeValue(value->data);
-        }
-        loaded.cab = std::move(cab);
-        return loaded;
-    }
-    std::optional<config::LoadedConfig> read = config::ReadConfig(*content, path, &error);
-    if (!read) return Failed(error), std::nullopt;
-    return Loaded{*read, config::DecodeValue(read->value), std::nullopt};
+    std::optional<Loaded> loaded = config::ReadConfigFile(*content, path, &error);
+    if (!loaded) return Failed(error), std::nullopt;
+    return loaded;
 }
 
 // The configuration a command writes somewhere else: one table long.
 bool HasTable(const Loaded& loaded, const std::string& path) {
     if (loaded.table) return true;
-    if (loaded.cab && !config::FindKlavorValue(loaded.cab->setup))
-        Failed(path + ": the cabinet sets no " + config::RegistryValueName() + " value");
-    else
-        Failed(WrongLength(path, loaded.config.value));
+    Failed(config::NoTableMessage(loaded, path));
     return false;
 }
 
