@@ -4,11 +4,13 @@
 
 #include "config_check.h"
 #include "config_text.h"
+#include "install_cab.h"
 #include "klavor_api.h"
 
 // What the page build embeds from the phone build; here, a stand-in.
 extern "C" const unsigned char klavor_exe[] = {'M', 'Z', 0, 1, 2};
 extern "C" const unsigned klavor_exe_size = sizeof klavor_exe;
+extern "C" const long long klavor_exe_modified = 1700000000;
 
 namespace {
 
@@ -40,9 +42,15 @@ TEST(WebApi, OpensWhatKlavorcfgOpensAndRefusesWithItsWords) {
     EXPECT_EQ(Open("mine.reg", config::FormatRegFile(table)), table);
     EXPECT_EQ(Open("mine.bin", std::string(table.begin(), table.end())), table);
 
+    Bytes exe(klavor_exe, klavor_exe + klavor_exe_size);
+    Bytes cab = *config::BuildKlavorCabinet(exe, table, klavor_exe_modified, nullptr);
+    EXPECT_EQ(Open("Klavor.cab", std::string(cab.begin(), cab.end())), table);
+    Bytes bare = *config::BuildKlavorCabinet(exe, std::nullopt, klavor_exe_modified, nullptr);
+
     struct Bad {
         std::string name, content, message;
     } bad[] = {
+        {"bare.cab", std::string(bare.begin(), bare.end()), "bare.cab: the cabinet sets no klavorKeyTable value"},
         {"bad.klavor", "\nRed capture single \"red*2\"\n",
          "bad.klavor:2: unknown action label \"red*2\" for Red single; did you mean \"Red*2\"?"},
         {"short.bin", std::string(127, '\0'), "short.bin: the value is 127 bytes long; the program takes only 128"},
@@ -136,16 +144,25 @@ TEST(WebApi, ViewSaysWhatTheCheckAndTheTimingSay) {
 
 TEST(WebApi, ExportsWhatKlavorcfgWrites) {
     Bytes fine = TableOf("Green capture single TTalk\n");
+    Bytes exe(klavor_exe, klavor_exe + klavor_exe_size);
+    Bytes cab = *config::BuildKlavorCabinet(exe, fine, klavor_exe_modified, nullptr);
     ASSERT_EQ(klavor_export(fine.data(), 128, "reg", "Klavor.reg", 0), 1);
     EXPECT_EQ(Result(), config::FormatRegFile(fine));
+    ASSERT_EQ(klavor_export(fine.data(), 128, "cab", "Klavor.cab", 0), 1);
+    EXPECT_EQ(ResultBytes(), cab);
     ASSERT_EQ(klavor_export(fine.data(), 128, "text", "Klavor.klavor", 0), 1);
     EXPECT_EQ(Result(), config::DescribeValue(fine, "Klavor.klavor"));
-    // An error: no .reg unless forced; the text is still the user's to keep.
+    // An error: no .reg or .cab unless forced; the text is still the user's to keep.
     Bytes loop = TableOf("Calendar capture single App2\nContacts capture single App1\n");
-    EXPECT_EQ(klavor_export(loop.data(), 128, "reg", "Klavor.reg", 0), 0);
-    EXPECT_EQ(Result(), "Klavor.reg: not written: the check finds an error (make it anyway to write it)");
+    for (const char* kind : {"reg", "cab"}) {
+        std::string name = std::string("Klavor.") + kind;
+        EXPECT_EQ(klavor_export(loop.data(), 128, kind, name.c_str(), 0), 0);
+        EXPECT_EQ(Result(), name + ": not written: the check finds an error (make it anyway to write it)");
+    }
     ASSERT_EQ(klavor_export(loop.data(), 128, "reg", "Klavor.reg", 1), 1);
     EXPECT_EQ(Result(), config::FormatRegFile(loop));
+    ASSERT_EQ(klavor_export(loop.data(), 128, "cab", "Klavor.cab", 1), 1);
+    EXPECT_EQ(ResultBytes(), *config::BuildKlavorCabinet(exe, loop, klavor_exe_modified, nullptr));
     EXPECT_EQ(klavor_export(loop.data(), 128, "text", "Klavor.klavor", 0), 1);
     EXPECT_EQ(klavor_export(loop.data(), 128, "zip", "x", 1), 0);
     EXPECT_EQ(Result(), "no kind of file zip");

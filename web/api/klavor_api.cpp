@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "config_check.h"
+#include "config_file.h"
 #include "config_text.h"
+#include "install_cab.h"
 #include "key_names.h"
 
 namespace {
@@ -112,6 +114,8 @@ int NotATable(unsigned size) {
 
 std::string Str(const char* s) { return s ? s : ""; }
 
+config::Bytes Program() { return config::Bytes(klavor_exe, klavor_exe + klavor_exe_size); }
+
 void Action(Json& j, WORD code) {
     bool win = (code & ACTION_FLAG_MASK) == ACTION_WITH_WIN;
     j.Key("code").Num(code).Key("action").Str(config::SpellAction(code)).Key("win").Bool(win);
@@ -133,7 +137,7 @@ unsigned klavor_result_size(void) { return static_cast<unsigned>(g_result.size()
 
 int klavor_defaults(void) { return Answer(config::EncodeTable(config::DefaultTable())); }
 
-int klavor_program(void) { return Answer(std::string(reinterpret_cast<const char*>(klavor_exe), klavor_exe_size)); }
+int klavor_program(void) { return Answer(Program()); }
 
 int klavor_catalog(void) {
     Json j;
@@ -243,10 +247,10 @@ int klavor_edit(const unsigned char* data, unsigned size, int slot, const char* 
 int klavor_open(const char* name, const unsigned char* data, unsigned size) {
     std::string file = Str(name), error;
     std::string content = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
-    std::optional<config::LoadedConfig> loaded = config::ReadConfig(content, file, &error);
-    if (!loaded) return Refuse(error);
-    if (loaded->value.size() != KEY_TABLE_BYTES) return Refuse(config::WrongLengthMessage(file, loaded->value.size()));
-    return Answer(loaded->value);
+    std::optional<config::ConfigFile> read = config::ReadConfigFile(content, file, &error);
+    if (!read) return Refuse(error);
+    if (!read->table) return Refuse(config::NoTableMessage(*read, file));
+    return Answer(read->config.value);
 }
 
 int klavor_export(const unsigned char* data, unsigned size, const char* kind, const char* name, int force) {
@@ -255,10 +259,14 @@ int klavor_export(const unsigned char* data, unsigned size, const char* kind, co
     std::string what = Str(kind), file = Str(name);
     config::Bytes value = config::EncodeTable(*table);
     if (what == "text") return Answer(config::DescribeValue(value, file));
-    if (what != "reg") return Refuse("no kind of file " + what);
+    if (what != "reg" && what != "cab") return Refuse("no kind of file " + what);
     if (!force && config::HasError(config::CheckTable(*table, config::Origin{})))
         return Refuse(file + ": not written: the check finds an error (make it anyway to write it)");
-    return Answer(config::FormatRegFile(value));
+    if (what == "reg") return Answer(config::FormatRegFile(value));
+    std::string error;
+    std::optional<config::Bytes> cab = config::BuildKlavorCabinet(Program(), value, klavor_exe_modified, &error);
+    if (!cab) return Refuse("cannot make the cabinet: " + error);
+    return Answer(*cab);
 }
 
 }  // extern "C"

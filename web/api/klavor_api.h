@@ -21,11 +21,13 @@ unsigned klavor_result_size(void);
 // The built-in table.
 int klavor_defaults(void);
 
-// The klavor.exe the page carries: the phone build's, whose bytes whoever
-// links this gives as klavor_exe and klavor_exe_size.
+// The klavor.exe the page carries: the phone build's, whose bytes and
+// modification time (seconds since 1970 UTC, the cabinet's date, as
+// klavorcfg cab takes it from the file) whoever links this gives.
 int klavor_program(void);
 extern const unsigned char klavor_exe[];
 extern const unsigned klavor_exe_size;
+extern const long long klavor_exe_modified;
 
 // What the editor offers, as JSON: the buttons' names, the modes with a
 // sentence each, the press words, the key names by group (the names the
@@ -43,13 +45,16 @@ int klavor_view(const unsigned char* table, unsigned size);
 int klavor_edit(const unsigned char* table, unsigned size, int slot, const char* field, int press,
                 const char* word);
 
-// The table a file holds: a configuration text, a .reg file or a raw
-// image, named `name` in messages ("name:line: what is wrong").
+// The table a file holds: a configuration text, a .reg file, a raw image
+// or a cabinet that sets the value, named `name` in messages
+// ("name:line: what is wrong").
 int klavor_open(const char* name, const unsigned char* data, unsigned size);
 
 // A file for the table, named `name`: kind "text" (what klavorcfg show
-// prints for it), "reg". Unless `force`, a table the check finds an error
-// in gives no .reg, as klavorcfg without --no-check.
+// prints for it), "reg" or "cab" (the installation cabinet with the
+// carried klavor.exe, what klavorcfg cab writes). Unless `force`, a table
+// the check finds an error in gives no .reg or .cab, as klavorcfg without
+// --no-check.
 int klavor_export(const unsigned char* table, unsigned size, const char* kind, const char* name, int force);
 
 #ifdef __cplusplus
