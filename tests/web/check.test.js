@@ -3,7 +3,8 @@
 // .reg until the user makes it anyway.
 'use strict';
 const { test, before, after } = require('node:test');
-const { assert, fs, path, launch, openPage, download, klavorcfg, regOf, pick, tempDir, SOURCE_DIR } = require('./harness');
+const { assert, fs, path, launch, openPage, download, klavorcfg, regOf, cabOf, pick, tempDir, SOURCE_DIR } =
+  require('./harness');
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -35,16 +36,18 @@ test('a loop made by editing blocks the .reg and names both buttons; making it a
   assert.equal(await page.textContent(`${row(0)} .findings`), `\u2715 Error: ${loop}`);
 
   assert.equal(await page.isDisabled('#download-reg'), true);
+  assert.equal(await page.isDisabled('#download-cab'), true);
   assert.equal(await page.isVisible('#blocked'), true);
   await page.check('#force');
-  const reg = await download(page, '#download-reg');
-  assert.equal(reg.bytes.toString(), regOf(fs.readFileSync(path.join(SOURCE_DIR, 'examples/runaway.klavor'), 'utf8')
+  const text = fs.readFileSync(path.join(SOURCE_DIR, 'examples/runaway.klavor'), 'utf8')
     .replace('Calendar  capture  single App2', 'Calendar  capture  single App2  double "Calendar*2"  triple "Calendar*3"')
-    .replace('Contacts  capture  single App1', 'Contacts  capture  single App1  double "Contacts*2"  triple "Contacts*3"'),
-  ['--no-check']).toString());
+    .replace('Contacts  capture  single App1', 'Contacts  capture  single App1  double "Contacts*2"  triple "Contacts*3"');
+  assert.equal((await download(page, '#download-reg')).bytes.toString(), regOf(text, ['--no-check']).toString());
+  assert.ok((await download(page, '#download-cab')).bytes.equals(cabOf(text, ['--no-check'])));
   // Undoing the last edit ends the error, and the box goes with it.
   await page.keyboard.press('Control+z');
   assert.equal(await page.isDisabled('#download-reg'), false);
+  assert.equal(await page.isDisabled('#download-cab'), false);
   assert.equal(await page.isVisible('#force'), false);
   assert.deepEqual(log.errors, []);
 });

@@ -3,7 +3,9 @@
 // changes nothing.
 'use strict';
 const { test, before, after } = require('node:test');
-const { assert, fs, path, launch, openPage, download, openFile, klavorcfg, tempDir, SOURCE_DIR } = require('./harness');
+const { execFileSync } = require('node:child_process');
+const { assert, fs, path, launch, openPage, download, openFile, klavorcfg, cabOf, tempDir, SOURCE_DIR } =
+  require('./harness');
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -116,4 +118,44 @@ test('a file dropped on the page opens', async () => {
   assert.equal(said.status, 'Opened dropped.klavor.');
   assert.equal(await page.isVisible('#drop'), false);
   assert.match(await page.textContent('#list-0'), /capture/);
+});
+
+test('Klavor.cab is klavorcfg cab\'s, byte for byte; cabextract and gcab read its members; the page opens cabinets', async () => {
+  const { page, log } = await openPage(browser);
+  const dir = tempDir();
+  const text = 'Green capture single TTalk double Win+D triple Enter\nRecord free\nCamera capture key 0xC3 single 0x12C1\n';
+  fs.writeFileSync(path.join(dir, 'mine.klavor'), text);
+  await openFile(page, path.join(dir, 'mine.klavor'));
+  const cab = await download(page, '#download-cab');
+  assert.equal(cab.name, 'Klavor.cab');
+  const made = cabOf(text);
+  assert.ok(cab.bytes.equals(made), `the page's ${cab.bytes.length} bytes against klavorcfg's ${made.length}`);
+  fs.writeFileSync(path.join(dir, 'Klavor.cab'), cab.bytes);
+
+  // Two readers nobody here wrote: the same members, klavor.exe the phone build's.
+  execFileSync(process.env.CABEXTRACT, ['-q', '-d', path.join(dir, 'cabextract'), path.join(dir, 'Klavor.cab')]);
+  execFileSync(process.env.GCAB, ['-x', '-C', path.join(dir, 'gcab'), path.join(dir, 'Klavor.cab')]);
+  const members = fs.readdirSync(path.join(dir, 'cabextract')).sort();
+  assert.deepEqual(members, ['KLAVOR.000', 'KLAVOR.001']);
+  assert.deepEqual(fs.readdirSync(path.join(dir, 'gcab')).sort(), members);
+  for (const m of members)
+    assert.ok(fs.readFileSync(path.join(dir, 'cabextract', m)).equals(fs.readFileSync(path.join(dir, 'gcab', m))), m);
+  assert.ok(fs.readFileSync(path.join(dir, 'cabextract', 'KLAVOR.001')).equals(fs.readFileSync(process.env.KLAVOR_PHONE_EXE)));
+  // klavorcfg reads the page's cabinet as the configuration it was made of.
+  const shown = klavorcfg(['show', path.join(dir, 'Klavor.cab')]);
+  assert.equal(shown.status, 0, shown.err);
+  assert.equal(klavorcfg(['reg', path.join(dir, 'Klavor.cab')]).out.toString(),
+    klavorcfg(['reg', path.join(dir, 'mine.klavor')]).out.toString());
+
+  // And the page opens a cabinet klavorcfg made; one without the value is refused.
+  await page.click('#reset');
+  await openFile(page, path.join(dir, 'Klavor.cab'));
+  assert.equal((await opened(page)).status, 'Opened Klavor.cab.');
+  assert.ok((await download(page, '#download-cab')).bytes.equals(made));
+  const bare = klavorcfg(['cab', '--no-config', '-o', path.join(dir, 'bare.cab')]);
+  assert.equal(bare.status, 0, bare.err);
+  await openFile(page, path.join(dir, 'bare.cab'));
+  await page.waitForFunction(() => document.querySelector('#alert').textContent);
+  assert.equal(await page.textContent('#alert'), 'Not opened. bare.cab: the cabinet sets no klavorKeyTable value');
+  assert.deepEqual(log.errors, []);
 });

@@ -104,7 +104,18 @@ async function pick(page, opener, name, options = {}) {
   await page.waitForSelector('#picker:not([open])', { state: 'attached' });
 }
 
+// The cabinet klavorcfg makes of a configuration text, with the phone
+// build's klavor.exe (its default).
+function cabOf(text, extra = []) {
+  const dir = tempDir();
+  const file = path.join(dir, 'choices.klavor');
+  fs.writeFileSync(file, text);
+  const r = klavorcfg(['cab', file, '-o', path.join(dir, 'out.cab'), ...extra]);
+  assert.equal(r.status, 0, r.err);
+  return fs.readFileSync(path.join(dir, 'out.cab'));
+}
+
 module.exports = {
   assert, fs, path, execFileSync, PAGE, PAGE_URL, SOURCE_DIR, launch, openPage, ready, foreignRequests, download,
-  openFile, klavorcfg, regOf, pick, tempDir,
+  openFile, klavorcfg, regOf, cabOf, pick, tempDir,
 };

@@ -242,6 +242,7 @@
     $('force-line').hidden = !blocked;
     if (!blocked) $('force').checked = false;
     $('download-reg').disabled = blocked && !$('force').checked;
+    $('download-cab').disabled = blocked && !$('force').checked;
   }
 
   // ---- Building the page's fixed parts ----------------------------------------------------
@@ -303,6 +304,7 @@
       $('open-input').value = '';
       if (file) openFile(file);
     });
+    $('download-cab').addEventListener('click', () => download('cab', 'Klavor.cab'));
     $('download-reg').addEventListener('click', () => download('reg', 'Klavor.reg'));
     $('download-text').addEventListener('click', () => download('text', 'Klavor.klavor'));
     $('force').addEventListener('change', renderFiles);
@@ -312,7 +314,7 @@
     setUpDrop();
     const exe = api.program();
     $('program-line').textContent =
-      `This page carries Klavor's phone program, klavor.exe (${exe.length.toLocaleString('en')} bytes), for the cabinet.`;
+      `The cabinet's klavor.exe is the phone build's this page carries (${exe.length.toLocaleString('en')} bytes).`;
   }
 
   function report(error) {
