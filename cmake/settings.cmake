@@ -22,4 +22,8 @@ endfunction()
 function(klavor_tool_settings target)
   set_target_properties(${target} PROPERTIES CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON CXX_EXTENSIONS OFF)
   target_compile_options(${target} PRIVATE ${KLAVOR_WARNINGS})
+  if(EMSCRIPTEN)
+    # emscripten leaves exceptions out unless asked; the text parser uses them.
+    target_compile_options(${target} PRIVATE -fexceptions)
+  endif()
 endfunction()

@@ -1,6 +1,7 @@
 #include "config_check.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
@@ -70,6 +71,49 @@ bool Pressable(const Table& t, int slot) { return t[slot].mode == MODE_CAPTURE &
 
 namespace {
 
+std::string Seconds(int ms) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%g", ms / 1000.0);
+    return buf;
+}
+
+const char* const kOrdinals[KEY_ACTIONS] = {"", "second ", "third ", "fourth ", "fifth "};
+
+}  // namespace
+
+ButtonTiming Timing(const Table& t, int slot) {
+    ButtonTiming timing;
+    const KeyEntry& e = t[slot];
+    if (e.mode == MODE_FREE) {
+        timing.note = "free: Klavor takes its presses and sends nothing";
+    } else if (e.mode != MODE_CAPTURE) {
+        timing.note = "left alone: its presses do what they did without Klavor";
+    } else if (!Pressable(t, slot)) {
+        int taker = -1;
+        for (int s = 0; s < KEY_SLOTS; ++s)
+            if (TakesKey(t[s].mode) && t[s].vk == e.vk) taker = s;
+        timing.note = std::string("its presses go to ") + ButtonNames[taker] + ", later in the table on the same key" +
+                      (t[taker].mode == MODE_CAPTURE ? "" : ", which sends nothing");
+    }
+    if (!timing.note.empty()) return timing;
+    for (WORD index = 0; index <= EffectiveCount(&e); ++index) {
+        int ticks = TicksToFire(t, {slot, index});
+        std::string press = std::string("the ") + kOrdinals[index] + "press";
+        if (ticks == 1) {
+            timing.presses.push_back("sent within " + Seconds(TIMER_PERIOD_MS) + " s of " + press);
+            continue;
+        }
+        std::string next = PressWord(index + 1);
+        timing.presses.push_back("sent " + Seconds((ticks - 1) * TIMER_PERIOD_MS) + "-" +
+                                 Seconds(ticks * TIMER_PERIOD_MS) + " s after " + press + ", since a " + next +
+                                 " press is configured; for the " + next + ", press again within " +
+                                 Seconds((ticks - 1) * TIMER_PERIOD_MS) + " s");
+    }
+    return timing;
+}
+
+namespace {
+
 class Checker {
 public:
     Checker(const Table& table, const Origin& origin) : t_(table), o_(origin) {}
@@ -97,6 +141,7 @@ private:
     // How a message names a button other than the one it is reported at.
     std::string Ref(int slot) const {
         std::string name = ButtonNames[slot];
+        if (o_.namesOnly) return name;
         if (o_.lines[slot]) return name + " (line " + std::to_string(o_.lines[slot]) + ")";
         if (SlotsHaveLines()) return name + " (built in)";
         return name + " (slot " + std::to_string(slot) + ")";
@@ -104,10 +149,21 @@ private:
     // How a message names the button it is reported at.
     std::string Subject(int slot) const { return LineOf(slot) && o_.lines[slot] ? ButtonNames[slot] : Ref(slot); }
 
-    void Add(bool error, int slot, const std::string& message) {
+    void Add(bool error, int slot, const std::string& message, std::vector<int> presses = {},
+             std::vector<int> others = {}) {
         int line = LineOf(slot);
         std::string where = o_.file + (line ? ":" + std::to_string(line) : "");
-        found_.push_back({error, line, where + (error ? ": error: " : ": warning: ") + message});
+        found_.push_back({error, line, where + (error ? ": error: " : ": warning: ") + message, message, slot,
+                          std::move(presses), std::move(others)});
+    }
+
+    // The buttons of a road other than the one it starts at, each once.
+    static std::vector<int> Others(const std::vector<Press>& road) {
+        std::vector<int> others;
+        for (const Press& p : road)
+            if (p.slot != road[0].slot && std::find(others.begin(), others.end(), p.slot) == others.end())
+                others.push_back(p.slot);
+        return others;
     }
 
     WORD ActionOf(const Press& p) const { return config::ActionOf(t_, p); }
@@ -141,15 +197,19 @@ private:
                                   " is the most the program counts)");
             if (e.mode != MODE_CAPTURE) continue;
             std::vector<std::string> silent;
+            std::vector<int> presses;
             for (int a = 0; a <= EffectiveCount(&e); ++a)
-                if ((e.actions[a] & ACTION_KEY_MASK) == 0 && (e.actions[a] & ACTION_FLAG_MASK) != ACTION_WITH_WIN)
+                if ((e.actions[a] & ACTION_KEY_MASK) == 0 && (e.actions[a] & ACTION_FLAG_MASK) != ACTION_WITH_WIN) {
                     silent.push_back(PressWord(a));
+                    presses.push_back(a);
+                }
             if (silent.empty()) continue;
             std::string words;
             for (std::size_t i = 0; i < silent.size(); ++i)
                 words += (i == 0 ? "" : i + 1 == silent.size() ? " and " : ", ") + silent[i];
             Add(false, s, Subject(s) + " " + words + (silent.size() == 1 ? " sends" : " send") +
-                              " code 0 (\"" + ActionCodeLabels[0] + "\"), which nothing receives");
+                              " code 0 (\"" + ActionCodeLabels[0] + "\"), which nothing receives",
+                presses);
         }
     }
 
@@ -167,11 +227,13 @@ private:
             std::string me = ButtonNames[s], them = ButtonNames[last];
             if (mine && theirs)
                 Add(false, s, both + "takes its hot keys from " + me + " at every sweep, so presses of " + me +
-                                  " go to " + them);
+                                  " go to " + them, {}, {last});
             else if (mine)
-                Add(false, s, both + "frees its hot keys at every sweep, so presses of " + me + " never reach Klavor");
+                Add(false, s, both + "frees its hot keys at every sweep, so presses of " + me + " never reach Klavor",
+                    {}, {last});
             else
-                Add(false, s, both + "takes the key at every sweep, so the line for " + me + " does nothing");
+                Add(false, s, both + "takes the key at every sweep, so the line for " + me + " does nothing", {},
+                    {last});
         }
     }
 
@@ -198,8 +260,10 @@ private:
 
     void Chain(const std::vector<Press>& road) {
         const Press& end = road.back();
-        Add(false, road[0].slot, Road(road, road.size() - 1) + "; " + ButtonNames[end.slot] + " " + Word(end) +
-                                     " then sends " + SpellAction(ActionOf(end)));
+        Add(false, road[0].slot,
+            Road(road, road.size() - 1) + "; " + ButtonNames[end.slot] + " " + Word(end) + " then sends " +
+                SpellAction(ActionOf(end)),
+            {road[0].index}, Others(road));
     }
 
     void Loop(const std::vector<Press>& loop) {
@@ -209,8 +273,10 @@ private:
                                ? "one every tick"
                                : std::to_string(loop.size()) + (loop.size() == 1 ? " action" : " actions") +
                                      " every " + std::to_string(ticks) + " ticks";
-        Add(true, loop[0].slot, Road(loop, loop.size()) + " again: from one press Klavor would send actions on its "
-                                "own forever, " + rate + ", until it exits");
+        Add(true, loop[0].slot,
+            Road(loop, loop.size()) + " again: from one press Klavor would send actions on its own forever, " + rate +
+                ", until it exits",
+            {loop[0].index}, Others(loop));
     }
 };
 

@@ -27,8 +27,12 @@ namespace config {
 
 struct Finding {
     bool error = false;
-    int line = 0;      // where it is reported, 0 if nowhere in particular
-    std::string text;  // "file:line: error: ..." or "file: warning: ..."
+    int line = 0;         // where it is reported, 0 if nowhere in particular
+    std::string text;     // "file:line: error: ..." or "file: warning: ..."
+    std::string message;  // the same without the file, line and kind
+    int slot = -1;        // the button it is reported at
+    std::vector<int> presses;  // that button's press indices it concerns; none: the button as a whole
+    std::vector<int> others;   // the other buttons it names, in order
 };
 
 // Everything worth saying about the table, in line order (errors first
@@ -62,6 +66,14 @@ int TicksToFire(const Table& table, Press press);
 // The slot a user's press of that slot's own key reaches: false if a later
 // slot on the same key takes it away.
 bool Pressable(const Table& table, int slot);
+
+// When a button's presses are sent, in words, from the same model:
+// "sent 0.5-0.6 s after the press, since a double press is configured".
+struct ButtonTiming {
+    std::string note;                  // why nothing is sent, for a button that sends nothing of its own
+    std::vector<std::string> presses;  // by press index, up to the count the program uses
+};
+ButtonTiming Timing(const Table& table, int slot);
 
 }  // namespace config
 

@@ -262,6 +262,54 @@ std::string Pad(std::string s, std::size_t width) {
 
 std::string PressWord(int pressIndex) { return kPressWords[pressIndex]; }
 
+namespace {
+
+// The one token of `word`, parsed by `parse`.
+template <typename Parse>
+std::optional<WORD> ParseWord(const std::string& word, std::string* error, Parse parse) {
+    try {
+        std::vector<Token> tokens = Tokenize(word);
+        if (tokens.size() != 1) throw LineError{tokens.empty() ? "nothing given" : "one word only, not " + Quote(word)};
+        return parse(tokens[0]);
+    } catch (const LineError& e) {
+        if (error) *error = e.message;
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<WORD> ParseModeWord(const std::string& word, std::string* error) {
+    return ParseWord(word, error, [](const Token& t) {
+        auto mode = std::find(std::begin(kModeWords), std::end(kModeWords), Lower(t.text));
+        if (t.quoted || mode == std::end(kModeWords))
+            throw LineError{"unknown mode " + Quote(t.text) + "; say leave, free or capture"};
+        return static_cast<WORD>(mode - std::begin(kModeWords));
+    });
+}
+
+std::optional<WORD> ParseKeyWord(const std::string& word, std::string* error) {
+    return ParseWord(word, error, [](const Token& t) {
+        if (t.quoted) throw LineError{"a key is a name or hex code, not a label"};
+        return ParseKeyCode(t.text, 0xFFFF, "the key");
+    });
+}
+
+std::optional<WORD> ParseActionWord(const std::string& word, std::string* error) {
+    return ParseWord(word, error, [](const Token& t) { return ParseAction(t, "the action"); });
+}
+
+std::optional<WORD> ParsePressesWord(const std::string& word, std::string* error) {
+    return ParseWord(word, error, [](const Token& t) { return ParseNumber(t.text, 0xFFFF, "presses"); });
+}
+
+std::string ModeWord(WORD mode) { return mode < kModeWordCount ? kModeWords[mode] : "mode " + std::to_string(mode); }
+
+std::string WrongLengthMessage(const std::string& file, std::size_t size) {
+    return file + ": the value is " + std::to_string(size) + " bytes long; the program takes only " +
+           std::to_string(KEY_TABLE_BYTES);
+}
+
 std::string SpellAction(WORD action) { return FormatAction(action); }
 
 Table DefaultTable() {
@@ -323,7 +371,7 @@ std::string FormatConfigText(const Table& table) {
     for (int slot = 0; slot < KEY_SLOTS; ++slot) {
         const KeyEntry& e = table[slot];
         std::vector<std::string> row = {ButtonNames[slot],
-                                        e.mode < kModeWordCount ? kModeWords[e.mode] : "mode " + std::to_string(e.mode),
+                                        ModeWord(e.mode),
                                         "key " + keys::Spell(e.vk)};
         // Written actions replace all five and set the count, so write every
         // action in use and any stray one beyond, and presses when it differs.

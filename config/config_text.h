@@ -65,6 +65,7 @@ struct Origin {
     std::string file;
     std::array<int, KEY_SLOTS> lines{};  // the line that sets each slot; 0 where none does
     int line = 0;                        // the line of the value as a whole (a scenario's config hex)
+    bool namesOnly = false;              // buttons named by name alone, where they are in view (an editor)
 };
 
 // The readable form. `file` only names the source in error messages; the
@@ -75,6 +76,20 @@ std::optional<Table> ParseConfigText(const std::string& text, const std::string&
 // (key_names.h). Parsing the result gives back the same table, whatever
 // its words hold.
 std::string FormatConfigText(const Table& table);
+
+// One word of the text form on its own, as an editor gives it: a mode
+// (leave, free, capture), a key (TTalk, 0xC1) or an action (Win+App1,
+// "Calendar*2", 0x12C1). nullopt with `error` set to what is wrong.
+std::optional<WORD> ParseModeWord(const std::string& word, std::string* error);
+std::optional<WORD> ParseKeyWord(const std::string& word, std::string* error);
+std::optional<WORD> ParseActionWord(const std::string& word, std::string* error);
+// A number of presses as "presses N" takes it.
+std::optional<WORD> ParsePressesWord(const std::string& word, std::string* error);
+// "leave", "free", "capture", or "mode N" for any other mode word.
+std::string ModeWord(WORD mode);
+
+// What the tools say of a value that is not one table long.
+std::string WrongLengthMessage(const std::string& file, std::size_t size);
 
 // The registry key and value name, from key_table.h.
 std::string RegistryKeyName();  // HKEY_LOCAL_MACHINE\SOFTWARE\...

@@ -20,48 +20,61 @@ std::string Hex(unsigned vk) {
 
 std::vector<Name> BuildNames() {
     std::vector<Name> names;
-    // The printed name first, then the others for the same code.
-    auto add = [&](unsigned vk, std::initializer_list<const char*> list) {
+    // The printed name first, then the others for the same code; a phone's
+    // own name for a key files under phone keys.
+    auto add = [&](unsigned vk, Group group, std::initializer_list<const char*> list, const char* phoneName = nullptr) {
         bool first = true;
         for (const char* n : list) {
-            names.push_back({n, vk, first});
+            names.push_back({n, vk, first, group});
             first = false;
         }
+        if (phoneName) names.push_back({phoneName, vk, false, Group::Phone});
     };
-    add(0x08, {"Backspace", "Back"});
-    add(0x09, {"Tab"});
-    add(0x0D, {"Enter", "Return", "TAction"});
-    add(0x1B, {"Esc", "Escape", "TBack"});
-    add(0x20, {"Space"});
-    add(0x21, {"PageUp", "Prior"});
-    add(0x22, {"PageDown", "Next"});
-    add(0x23, {"End"});
-    add(0x24, {"Home"});
-    add(0x25, {"Left", "TLeft"});
-    add(0x26, {"Up", "TUp"});
-    add(0x27, {"Right", "TRight"});
-    add(0x28, {"Down", "TDown"});
-    add(0x2E, {"Delete"});
+    add(0x08, Group::Navigation, {"Backspace", "Back"});
+    add(0x09, Group::Navigation, {"Tab"});
+    add(0x0D, Group::Navigation, {"Enter", "Return"}, "TAction");
+    add(0x1B, Group::Navigation, {"Esc", "Escape"}, "TBack");
+    add(0x20, Group::Navigation, {"Space"});
+    add(0x21, Group::Navigation, {"PageUp", "Prior"});
+    add(0x22, Group::Navigation, {"PageDown", "Next"});
+    add(0x23, Group::Navigation, {"End"});
+    add(0x24, Group::Navigation, {"Home"});
+    add(0x25, Group::Navigation, {"Left"}, "TLeft");
+    add(0x26, Group::Navigation, {"Up"}, "TUp");
+    add(0x27, Group::Navigation, {"Right"}, "TRight");
+    add(0x28, Group::Navigation, {"Down"}, "TDown");
+    add(0x2E, Group::Navigation, {"Delete"});
     for (unsigned d = 0; d <= 9; ++d) {
-        names.push_back({std::string(1, static_cast<char>('0' + d)), 0x30 + d, true});
-        names.push_back({"T" + std::to_string(d), 0x30 + d, false});
+        names.push_back({std::string(1, static_cast<char>('0' + d)), 0x30 + d, true, Group::LettersDigits});
+        names.push_back({"T" + std::to_string(d), 0x30 + d, false, Group::Phone});
     }
-    for (unsigned l = 0; l < 26; ++l) names.push_back({std::string(1, static_cast<char>('A' + l)), 0x41 + l, true});
-    add(0x5B, {"LWin", "THome"});
+    for (unsigned l = 0; l < 26; ++l)
+        names.push_back({std::string(1, static_cast<char>('A' + l)), 0x41 + l, true, Group::LettersDigits});
+    add(0x5B, Group::Phone, {"LWin", "THome"});
     // The phone's names for the F-keys its buttons send.
     const char* phone[24] = {"TSoft1", "TSoft2", "TTalk", "TEnd", nullptr, "TVolumeUp", "TVolumeDown",
                              "TStar", "TPound", "TRecord", nullptr, nullptr, nullptr, nullptr, nullptr,
                              nullptr, "TFlip", "TPower"};
     for (unsigned f = 1; f <= 24; ++f) {
         std::string fname = "F" + std::to_string(f);
-        if (phone[f - 1]) names.push_back({phone[f - 1], 0x70 + f - 1, true});
-        names.push_back({fname, 0x70 + f - 1, phone[f - 1] == nullptr});
+        if (phone[f - 1]) names.push_back({phone[f - 1], 0x70 + f - 1, true, Group::Phone});
+        names.push_back({fname, 0x70 + f - 1, phone[f - 1] == nullptr, Group::Function});
     }
-    for (unsigned a = 1; a <= 6; ++a) names.push_back({"App" + std::to_string(a), 0xC1 + a - 1, true});
+    for (unsigned a = 1; a <= 6; ++a) names.push_back({"App" + std::to_string(a), 0xC1 + a - 1, true, Group::Phone});
     return names;
 }
 
 }  // namespace
+
+const char* GroupName(Group group) {
+    switch (group) {
+    case Group::Phone: return "phone keys";
+    case Group::LettersDigits: return "letters and digits";
+    case Group::Navigation: return "navigation";
+    case Group::Function: return "function keys";
+    }
+    return "";
+}
 
 const std::vector<Name>& AllNames() {
     static const std::vector<Name> names = BuildNames();

@@ -19,10 +19,18 @@
 
 namespace keys {
 
+// Where a key picker files a name. A code can have names in two groups:
+// TTalk is a phone key, F3 the same code as a function key.
+enum class Group { Phone, LettersDigits, Navigation, Function };
+constexpr int kGroups = 4;
+// "phone keys", "letters and digits", "navigation", "function keys"
+const char* GroupName(Group group);
+
 struct Name {
     std::string name;  // as printed, e.g. "TVolumeUp"
     unsigned vk;
     bool printed;      // the name this code is printed by
+    Group group;
 };
 
 // Every accepted name, grouped by code in ascending order, the printed

@@ -149,7 +149,7 @@ TEST_F(KlavorcfgTest, UsageMistakesExitTwo) {
                              "reg a -o ''", "show", "show a b", "show -o x a", "check", "check a b",
                              "check --no-check a", "cab", "cab a", "cab a -o", "cab a b -o x",
                              "cab --no-config a -o x", "cab a -o x --exe", "cab a -o x --exe e --exe f",
-                             "cab a -o ''", "defaults extra"}) {
+                             "cab a -o ''", "defaults extra", "timing", "timing a b", "timing -o x a"}) {
         Outcome run = Klavorcfg(args);
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_EQ(run.out, "") << args;
@@ -323,6 +323,38 @@ TEST_F(KlavorcfgTest, WarningsAreSaidAndTheFileWritten) {
     EXPECT_EQ(fine.status, 0);
     EXPECT_EQ(fine.err, "");
     EXPECT_EQ(fine.out, "fine.klavor: no errors, no warnings\n");
+}
+
+TEST_F(KlavorcfgTest, TimingSaysWhenEachPressIsSent) {
+    // Green waits for a double, then a triple; Contacts loses its key to
+    // Camera; a loop does not stop the timing being told.
+    Write("t.klavor", "Green capture single TTalk double Enter triple Win+D\nCamera capture single A\n"
+                      "Contacts capture key App3 single B\nRecord free\n"
+                      "Volume Up capture single App4 presses 1\nRed capture key App4 single TVolumeUp\n");
+    Outcome run = Klavorcfg("timing t.klavor");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out,
+              "Calendar: left alone: its presses do what they did without Klavor\n"
+              "Contacts: its presses go to Camera, later in the table on the same key\n"
+              "Camera\n"
+              "  single: sent within 0.1 s of the press\n"
+              "Record: free: Klavor takes its presses and sends nothing\n"
+              "Volume Up\n"
+              "  single: sent 0.5-0.6 s after the press, since a double press is configured; for the double, press "
+              "again within 0.5 s\n"
+              "  double: sent within 0.1 s of the second press\n"
+              "Volume Dn: left alone: its presses do what they did without Klavor\n"
+              "Green\n"
+              "  single: sent 0.5-0.6 s after the press, since a double press is configured; for the double, press "
+              "again within 0.5 s\n"
+              "  double: sent 0.5-0.6 s after the second press, since a triple press is configured; for the triple, "
+              "press again within 0.5 s\n"
+              "  triple: sent within 0.1 s of the third press\n"
+              "Red\n"
+              "  single: sent within 0.1 s of the press\n");
+    Write("short.bin", std::string(127, '\0'));
+    EXPECT_EQ(Klavorcfg("timing short.bin").status, 2);
 }
 
 // ---- Installation cabinets -----------------------------------------------------

@@ -2,13 +2,13 @@
 // configuration from, and says what a configuration will do on the phone.
 #include <sys/stat.h>
 
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "config_check.h"
+#include "config_file.h"
 #include "config_text.h"
 #include "files.h"
 #include "install_cab.h"
@@ -32,6 +32,8 @@ const char kUsage[] =
     "           .cab, first what its installer will do\n"
     "       klavorcfg check FILE\n"
     "           only say what FILE will do wrong on the phone\n"
+    "       klavorcfg timing FILE\n"
+    "           say when each press of each button is sent\n"
     "       klavorcfg defaults\n"
     "           print the built-in configuration\n"
     "       klavorcfg --help\n"
@@ -97,54 +99,22 @@ std::string Help() {
     return out + keys::NameList(78);
 }
 
-std::string WrongLength(const std::string& path, const config::Bytes& value) {
-    return path + ": the value is " + std::to_string(value.size()) + " bytes long; the program takes only " +
-           std::to_string(KEY_TABLE_BYTES);
-}
-
-struct Loaded {
-    config::LoadedConfig config;
-    std::optional<config::Table> table;         // none: not one table long
-    std::optional<config::InstallCabinet> cab;  // when the file is a cabinet
-};
-
-bool IsCabName(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".cab";
-}
+using Loaded = config::ConfigFile;
 
 // A configuration file, or a cabinet that sets the value.
 std::optional<Loaded> Load(const std::string& path) {
     std::string error;
     std::optional<std::string> content = files::ReadInput(path, &error);
     if (!content) return Failed(error), std::nullopt;
-    if (config::LooksLikeCabinet(*content) || IsCabName(path)) {
-        std::optional<config::InstallCabinet> cab =
-            config::ReadInstallCabinet(config::Bytes(content->begin(), content->end()), path, &error);
-        if (!cab) return Failed(error), std::nullopt;
-        Loaded loaded;
-        loaded.config.origin.file = path;
-        const config::CeRegValue* value = config::FindKlavorValue(cab->setup);
-        if (value) {
-            loaded.config.value = value->data;
-            loaded.table = config::DecodeValue(value->data);
-        }
-        loaded.cab = std::move(cab);
-        return loaded;
-    }
-    std::optional<config::LoadedConfig> read = config::ReadConfig(*content, path, &error);
-    if (!read) return Failed(error), std::nullopt;
-    return Loaded{*read, config::DecodeValue(read->value), std::nullopt};
+    std::optional<Loaded> loaded = config::ReadConfigFile(*content, path, &error);
+    if (!loaded) return Failed(error), std::nullopt;
+    return loaded;
 }
 
 // The configuration a command writes somewhere else: one table long.
 bool HasTable(const Loaded& loaded, const std::string& path) {
     if (loaded.table) return true;
-    if (loaded.cab && !config::FindKlavorValue(loaded.cab->setup))
-        Failed(path + ": the cabinet sets no " + config::RegistryValueName() + " value");
-    else
-        Failed(WrongLength(path, loaded.config.value));
+    Failed(config::NoTableMessage(loaded, path));
     return false;
 }
 
@@ -318,6 +288,26 @@ int CheckCommand(const std::vector<std::string>& argv) {
     return ok ? printed : 2;
 }
 
+// When each press is sent, by the check's own model of the program.
+int TimingCommand(const std::vector<std::string>& argv) {
+    std::optional<Args> a = ParseArgs(argv, false, false);
+    if (!a) return 2;
+    if (a->files.size() != 1) return UsageError("timing takes one FILE");
+    const std::string& file = a->files[0];
+    std::optional<Loaded> loaded = Load(file);
+    if (!loaded) return 2;
+    if (!HasTable(*loaded, file)) return 2;
+    std::string out;
+    for (int slot = 0; slot < KEY_SLOTS; ++slot) {
+        config::ButtonTiming timing = config::Timing(*loaded->table, slot);
+        out += ButtonNames[slot];
+        out += timing.note.empty() ? "\n" : ": " + timing.note + "\n";
+        for (std::size_t p = 0; p < timing.presses.size(); ++p)
+            out += "  " + config::PressWord(static_cast<int>(p)) + ": " + timing.presses[p] + "\n";
+    }
+    return Print(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -330,6 +320,7 @@ int main(int argc, char** argv) {
     if (command == "cab") return Cab(args);
     if (command == "show") return Show(args);
     if (command == "check") return CheckCommand(args);
+    if (command == "timing") return TimingCommand(args);
     if (command == "defaults") {
         if (!args.empty()) return UsageError("defaults takes no arguments");
         return Print("# Klavor's built-in configuration.\n" + config::FormatConfigText(config::DefaultTable()));

@@ -1,0 +1,64 @@
+// The configurator page's way into the configuration library: a few C
+// calls over byte buffers and UTF-8 strings, so that the page's JavaScript
+// needs no bindings and owns no objects on this side.
+//
+// Every call leaves its answer in one buffer, read with klavor_result and
+// klavor_result_size and valid until the next call. A call returns 1 when
+// the answer is what was asked, 0 when it is a message saying what is
+// wrong (plain UTF-8 text, for the user).
+//
+// A table is the 128-byte registry value. Views are JSON.
+#ifndef KLAVOR_WEB_API_H
+#define KLAVOR_WEB_API_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+const unsigned char* klavor_result(void);
+unsigned klavor_result_size(void);
+
+// The built-in table.
+int klavor_defaults(void);
+
+// The klavor.exe the page carries: the phone build's, whose bytes and
+// modification time (seconds since 1970 UTC, the cabinet's date, as
+// klavorcfg cab takes it from the file) whoever links this gives.
+int klavor_program(void);
+extern const unsigned char klavor_exe[];
+extern const unsigned klavor_exe_size;
+extern const long long klavor_exe_modified;
+
+// What the editor offers, as JSON: the buttons' names, the modes with a
+// sentence each, the press words, the key names by group (the names the
+// text form takes) and Klavor's own action codes.
+int klavor_catalog(void);
+
+// Everything the page shows of a table, as JSON: each button's mode, key,
+// actions and when each is sent; the check's findings, by button and press.
+int klavor_view(const unsigned char* table, unsigned size);
+
+// The table with one change, given as the text form words it: field "mode"
+// (leave, free, capture), "key" (the button's key), "presses" (the highest
+// press index, a number), "action" (the action of press `press`: a key,
+// Win+key, "label" or hex) or "win-action" (that key with Win held).
+int klavor_edit(const unsigned char* table, unsigned size, int slot, const char* field, int press,
+                const char* word);
+
+// The table a file holds: a configuration text, a .reg file, a raw image
+// or a cabinet that sets the value, named `name` in messages
+// ("name:line: what is wrong").
+int klavor_open(const char* name, const unsigned char* data, unsigned size);
+
+// A file for the table, named `name`: kind "text" (what klavorcfg show
+// prints for it), "reg" or "cab" (the installation cabinet with the
+// carried klavor.exe, what klavorcfg cab writes). Unless `force`, a table
+// the check finds an error in gives no .reg or .cab, as klavorcfg without
+// --no-check.
+int klavor_export(const unsigned char* table, unsigned size, const char* kind, const char* name, int force);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
