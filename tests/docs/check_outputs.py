@@ -68,6 +68,8 @@ def main(argv):
         else:
             args.append(a)
     source, tools = Path(args[0]).resolve(), [str(Path(t).resolve()) for t in args[1:]]
+    if phone_exe:
+        phone_exe = str(Path(phone_exe).resolve())
     files = [source / "README.md"] + sorted((source / "docs").glob("*.md"))
     problems, checked, passed_over = [], 0, 0
     for md in files:
