@@ -724,13 +724,13 @@ TEST_F(CabinetTest, ReadsWhatGcabCompresses) {
         Save(m.name, m.data);
         args += " " + m.name;
     }
-    for (const char* options : {"-c -z", "-c"}) {
+    for (const std::string& options : {std::string("-c -z"), std::string("-c")}) {
         CommandResult made = Command("cd '" + dir.string() + "' && '" GCAB_PATH "' " + options + " out.cab" + args);
         ASSERT_EQ(made.status, 0) << made.out;
         std::string error;
         std::optional<Cabinet> cab = ReadCabinet(Load(dir / "out.cab"), "out.cab", &error);
         ASSERT_TRUE(cab) << options << ": " << error;
-        EXPECT_EQ(cab->folders, std::vector<std::uint16_t>{options[4] == 'z' ? kCabMszip : kCabStored}) << options;
+        EXPECT_EQ(cab->folders, std::vector<std::uint16_t>{options == "-c -z" ? kCabMszip : kCabStored}) << options;
         ASSERT_EQ(cab->members.size(), members.size()) << options;
         for (std::size_t i = 0; i < members.size(); ++i) {
             EXPECT_EQ(cab->members[i].name, members[i].name) << options;
