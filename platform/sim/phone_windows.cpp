@@ -47,7 +47,14 @@ void PostTo(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 LONG DispatchTo(const MSG* m) {
     Window* w = Win(m->hwnd);
     if (!w || !w->proc) return 0;
-    return static_cast<LONG>(w->proc(m->hwnd, m->message, m->wParam, m->lParam));
+    if (!P().watch) return static_cast<LONG>(w->proc(m->hwnd, m->message, m->wParam, m->lParam));
+    // The message is copied: the procedure may take the next one into the same MSG.
+    const MSG message = *m;
+    const DispatchWatch watch = P().watch;
+    watch(message, false);
+    LONG r = static_cast<LONG>(w->proc(message.hwnd, message.message, message.wParam, message.lParam));
+    watch(message, true);
+    return r;
 }
 
 }  // namespace internal
@@ -69,6 +76,8 @@ std::u16string TitleOf(HWND hwnd) {
 }
 
 void SetForeground(HWND hwnd) { P().foreground = hwnd; }
+
+void WatchDispatch(DispatchWatch watch) { P().watch = std::move(watch); }
 
 std::vector<MSG> TakeProgramMessages() {
     std::vector<MSG> out(P().queue.begin(), P().queue.end());
