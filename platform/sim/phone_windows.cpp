@@ -50,10 +50,9 @@ LONG DispatchTo(const MSG* m) {
     if (!P().watch) return static_cast<LONG>(w->proc(m->hwnd, m->message, m->wParam, m->lParam));
     // The message is copied: the procedure may take the next one into the same MSG.
     const MSG message = *m;
-    const DispatchWatch watch = P().watch;
-    watch(message, false);
+    P().watch(message, false);
     LONG r = static_cast<LONG>(w->proc(message.hwnd, message.message, message.wParam, message.lParam));
-    watch(message, true);
+    if (P().watch) P().watch(message, true);
     return r;
 }
 
@@ -157,7 +156,9 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
     Traced tr("GetMessageW", [&] { return Join({H(hWnd), Num(wMsgFilterMin), Num(wMsgFilterMax)}); });
-    NextMessage(lpMsg, nullptr);
+    // No temporary: the message loop's every wait comes here (see TakeDueTimer).
+    static const std::function<bool()> kUntilAMessage;
+    NextMessage(lpMsg, kUntilAMessage);
     tr.ReturnedNow();
     BOOL more = lpMsg->message == WM_QUIT ? FALSE : TRUE;
     return tr.Returns(more, [&] {

@@ -413,18 +413,23 @@ std::vector<std::string> SplitAbout(const std::u16string& text) {
     return lines;
 }
 
-std::vector<TimelineLine> Lines(bool trace) {
+std::vector<TimelineLine> Lines(bool trace, std::size_t from) {
     // Events are read one at a time: a long run holds far too many to copy.
     const std::size_t count = sim::EventCount();
     static const std::vector<sim::Call> none;
     const auto& calls = trace ? sim::Trace() : none;
     std::vector<TimelineLine> out;
     std::size_t c = 0;
+    if (from > 0 && from < count) {
+        const std::uint64_t first = sim::EventAt(from).order;
+        while (c < calls.size() && calls[c].order < first) ++c;
+    }
     auto flushCalls = [&](std::uint64_t before) {
         for (; c < calls.size() && calls[c].order < before; ++c)
-            out.push_back(TimelineLine{calls[c].t, Seconds(calls[c].t) + "    | " + calls[c].Text(), 0, 0});
+            out.push_back(TimelineLine{calls[c].t, Seconds(calls[c].t) + "    | " + calls[c].Text(), 0, 0,
+                                       sim::Event::Kind::Note});
     };
-    for (std::size_t i = 0; i < count;) {
+    for (std::size_t i = from; i < count;) {
         const sim::Event e = sim::EventAt(i);
         flushCalls(e.order);
         std::string line;
@@ -451,7 +456,7 @@ std::vector<TimelineLine> Lines(bool trace) {
                     keys.push_back(std::move(next));
                 }
                 flushCalls(keys.back().order);
-                out.push_back(TimelineLine{e.t, Seconds(e.t) + WindowName(e.hwnd) + " gets " + DescribeKeys(keys), i, j});
+                out.push_back(TimelineLine{e.t, Seconds(e.t) + WindowName(e.hwnd) + " gets " + DescribeKeys(keys), i, j, e.kind});
                 i = j;
                 continue;
             }
@@ -488,7 +493,7 @@ std::vector<TimelineLine> Lines(bool trace) {
             line = "message box closes";
             break;
         }
-        if (!line.empty()) out.push_back(TimelineLine{e.t, Seconds(e.t) + line, i, i + 1});
+        if (!line.empty()) out.push_back(TimelineLine{e.t, Seconds(e.t) + line, i, i + 1, e.kind});
         ++i;
     }
     flushCalls(UINT64_MAX);
@@ -607,11 +612,13 @@ std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const 
     p.file = file;
     p.read = read;
     p.s.file = file;
-    std::istringstream in(text);
-    std::string raw;
-    while (std::getline(in, raw)) {
+    // Line by line, as getline splits them (a last line without its newline counts).
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
         ++p.line;
-        if (!p.Line(raw)) return p.err;
+        if (!p.Line(text.substr(at, end - at))) return p.err;
+        at = end + 1;
     }
     return p.s;
 }
@@ -767,17 +774,17 @@ Outcome RunProgram(const Scenario& s, bool trace, const Program& program, const 
 
 Outcome Run(const Scenario& s, bool trace, const Program& program, const Loader& loader) {
     Outcome o = RunProgram(s, trace, program, loader, nullptr);
-    o.timeline = JoinTimeline(Lines(trace));
+    o.timeline = JoinTimeline(Lines(trace, 0));
     return o;
 }
 
 Outcome RunWatched(const Scenario& s, const std::function<void()>& started, const Program& program, bool trace) {
     Outcome o = RunProgram(s, trace, program, nullptr, started);
-    if (trace) o.timeline = JoinTimeline(Lines(true));
+    if (trace) o.timeline = JoinTimeline(Lines(true, 0));
     return o;
 }
 
-std::vector<TimelineLine> TimelineLines(bool trace) { return Lines(trace); }
+std::vector<TimelineLine> TimelineLines(bool trace, std::size_t fromEvent) { return Lines(trace, fromEvent); }
 
 std::string JoinTimeline(const std::vector<TimelineLine>& lines) {
     std::string out;

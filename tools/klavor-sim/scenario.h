@@ -133,8 +133,12 @@ struct TimelineLine {
     std::string text;
     std::size_t event = 0;     // the phone's events the line tells: [event, endEvent)
     std::size_t endEvent = 0;  // (sim::EventAt)
+    sim::Event::Kind kind = sim::Event::Kind::Note;  // of its first event
 };
-std::vector<TimelineLine> TimelineLines(bool trace = false);
+// From `fromEvent` on, the lines of the events from there (a line's first
+// event): for a caller that kept the lines before it from an earlier run
+// that went the same way up to there.
+std::vector<TimelineLine> TimelineLines(bool trace = false, std::size_t fromEvent = 0);
 // The lines as klavor-sim prints them, each ended by a newline.
 std::string JoinTimeline(const std::vector<TimelineLine>& lines);
 
