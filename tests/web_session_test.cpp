@@ -143,7 +143,8 @@ TEST(WebSession, TheViewAtAMomentTellsOnlyWhatHappenedByThen) {
     ASSERT_FALSE(s.Press(1200, 6, MOD_SHIFT));
     // Waiting at 1.3 s: two presses, Enter due at 1.7 s; the lines stop at 1.2 s.
     std::string v = s.View(1300, false);
-    EXPECT_NE(v.find("\"pending\":{\"seq\":0,\"slot\":6,\"button\":\"Green\",\"presses\":2,\"first\":1000,\"last\":1200,"
+    EXPECT_NE(v.find("\"pending\":{\"seq\":0,\"slot\":6,\"button\":\"Green\",\"presses\":2,\"count\":2,\"first\":1000,"
+                     "\"last\":1200,"
                      "\"due\":1700,\"index\":1,\"code\":32,\"action\":\"Space\""),
               std::string::npos)
         << v;
@@ -156,7 +157,7 @@ TEST(WebSession, TheViewAtAMomentTellsOnlyWhatHappenedByThen) {
     // Then only the new lines: the send, with the presses that made it.
     v = s.View(1700, false);
     EXPECT_EQ(v.find("\"pending\""), std::string::npos) << v;
-    EXPECT_NE(v.find("\"from\":8,\"count\":9,\"lines\":[{\"t\":1700,\"text\":\"   1.700 s  \\\"Phone\\\" gets 0x20\","
+    EXPECT_NE(v.find("\"from\":8,\"count\":9,\"lines\":[{\"t\":1700,\"text\":\"   1.700 s  \\\"Phone\\\" gets 0x20\",\"keys\":true,"
                      "\"note\":{\"seq\":0,\"slot\":6,\"button\":\"Green\",\"kind\":\"sent\",\"index\":1,\"presses\":[1000,1200]"),
               std::string::npos)
         << v;

@@ -33,12 +33,6 @@ int Refuse(std::string message) {
 
 int Answer(const config::Bytes& bytes) { return Answer(std::string(bytes.begin(), bytes.end())); }
 
-const char* const kModeSentences[] = {
-    "Klavor leaves the button alone: it does what it did before.",
-    "Klavor takes the button away from every other program and sends nothing: its presses do nothing.",
-    "Klavor takes the button, counts its presses and sends the action you choose for each count.",
-};
-static_assert(MODE_IGNORE == 0 && MODE_FREE == 1 && MODE_CAPTURE == 2, "kModeSentences is indexed by mode");
 
 std::optional<config::Table> TableOf(const unsigned char* data, unsigned size) {
     if (!data) return std::nullopt;
@@ -73,8 +67,7 @@ int klavor_catalog(void) {
     j.Close(']');
     j.Key("modes").Open('[');
     for (WORD mode : {MODE_IGNORE, MODE_FREE, MODE_CAPTURE}) {
-        j.Open('{').Key("mode").Num(mode).Key("word").Str(config::ModeWord(mode));
-        j.Key("sentence").Str(kModeSentences[mode]).Close('}');
+        j.Open('{').Key("mode").Num(mode).Key("word").Str(config::ModeWord(mode)).Close('}');
     }
     j.Close(']');
     j.Key("pressWords").Open('[');

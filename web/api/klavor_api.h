@@ -29,8 +29,8 @@ extern const unsigned char klavor_exe[];
 extern const unsigned klavor_exe_size;
 extern const long long klavor_exe_modified;
 
-// What the editor offers, as JSON: the buttons' names, the modes with a
-// sentence each, the press words, the key names by group (the names the
+// What the editor offers, as JSON: the buttons' names, the modes' words
+// (the page says what each does, in its own table of strings), the press words, the key names by group (the names the
 // text form takes) and Klavor's own action codes.
 int klavor_catalog(void);
 

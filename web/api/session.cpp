@@ -391,6 +391,7 @@ std::string Session::View(sim::Time now, bool all) {
     for (std::size_t i = from; i < visible; ++i) {
         j.Open('{').Key("t").Num(static_cast<long long>(lines_[i].t)).Key("text").Str(lines_[i].text);
         if (i + 1 == lines_.size()) j.Key("last").Bool(true);
+        if (lines_[i].kind == sim::Event::Kind::KeyToForeground) j.Key("keys").Bool(true);
         auto note = notes.find(i);
         if (note != notes.end()) {
             std::size_t q = note->second.first;
@@ -440,7 +441,7 @@ std::string Session::View(sim::Time now, bool all) {
         long long presses = 0;
         for (const CountedPress& p : s.presses) presses += p.t <= now;
         j.Key("pending").Open('{').Key("seq").Num(static_cast<long long>(q)).Key("slot").Num(s.slot);
-        j.Key("button").Str(ButtonNames[s.slot]).Key("presses").Num(presses);
+        j.Key("button").Str(ButtonNames[s.slot]).Key("presses").Num(presses).Key("count").Num(s.count);
         j.Key("first").Num(static_cast<long long>(s.presses.front().t));
         j.Key("last").Num(static_cast<long long>(s.presses[static_cast<std::size_t>(presses - 1)].t));
         if (s.end == Sequence::End::Sent) {
