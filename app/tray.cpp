@@ -6,7 +6,7 @@
 
 const WCHAR ABOUT_TEXT[] =
     TEXT("Klavor for HTC Himalaya/Andes/Alpine/Magician\n\r")
-    TEXT("v1.0.1\n\r")
+    TEXT("v" KLAVOR_VERSION "\n\r")
     TEXT("Made by the Klavor project\n\r")
     TEXT("EMail: klavor@example.org\n\r")
     TEXT("Web: http://www.example.org/klavor");

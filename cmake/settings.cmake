@@ -1,5 +1,9 @@
 # Compiler settings shared by every target.
 
+# The version, from project() in CMakeLists.txt and nowhere else: the About
+# box, the page and the release folder's names take it from here.
+add_compile_definitions(KLAVOR_VERSION="${PROJECT_VERSION}")
+
 set(KLAVOR_WARNINGS -Wall -Wextra -Wpedantic -Wshadow)
 if(KLAVOR_WERROR)
   list(APPEND KLAVOR_WARNINGS -Werror)

@@ -571,7 +571,7 @@ Bytes MszipBlock(const Bytes& stream, std::size_t from, std::size_t n, int level
 }
 
 // Words xor'ed, a last partial word first byte highest: the cabinet
-// format's checksum, as its specification gives it.
+// format's checksum, as its documentation gives it.
 std::uint32_t CabChecksum(const Bytes& b, std::uint32_t sum) {
     std::size_t i = 0;
     for (; i + 4 <= b.size(); i += 4) sum ^= static_cast<std::uint32_t>(b[i] | b[i + 1] << 8 | b[i + 2] << 16 | b[i + 3] << 24);
@@ -613,7 +613,7 @@ Bytes ShapedCab(const std::vector<CabMember>& members, const Shape& shape) {
             sizes.U16(static_cast<unsigned>(stored.size())).U16(static_cast<unsigned>(n));
             Bytes reserved(shape.dataReserve, 0xA5);
             // The format's checksum: the data, then the sizes (and, as the
-            // format's specification has it, the reserved bytes after them).
+            // format's documentation has it, the reserved bytes after them).
             Bytes header = sizes.b;
             if (shape.reserveInChecksum) header.insert(header.end(), reserved.begin(), reserved.end());
             std::uint32_t sum = CabChecksum(header, CabChecksum(stored, 0));
@@ -724,13 +724,13 @@ TEST_F(CabinetTest, ReadsWhatGcabCompresses) {
         Save(m.name, m.data);
         args += " " + m.name;
     }
-    for (const char* options : {"-c -z", "-c"}) {
+    for (const std::string& options : {std::string("-c -z"), std::string("-c")}) {
         CommandResult made = Command("cd '" + dir.string() + "' && '" GCAB_PATH "' " + options + " out.cab" + args);
         ASSERT_EQ(made.status, 0) << made.out;
         std::string error;
         std::optional<Cabinet> cab = ReadCabinet(Load(dir / "out.cab"), "out.cab", &error);
         ASSERT_TRUE(cab) << options << ": " << error;
-        EXPECT_EQ(cab->folders, std::vector<std::uint16_t>{options[4] == 'z' ? kCabMszip : kCabStored}) << options;
+        EXPECT_EQ(cab->folders, std::vector<std::uint16_t>{options == "-c -z" ? kCabMszip : kCabStored}) << options;
         ASSERT_EQ(cab->members.size(), members.size()) << options;
         for (std::size_t i = 0; i < members.size(); ++i) {
             EXPECT_EQ(cab->members[i].name, members[i].name) << options;
