@@ -4,7 +4,7 @@
 'use strict';
 const { test, before, after } = require('node:test');
 const vm = require('node:vm');
-const { assert, fs, path, launch, openPage, openTestClock, openFile, download, regOf, timeline, tempDir, SOURCE_DIR } =
+const { assert, fs, path, PAGE_URL, launch, openPage, openTestClock, openFile, download, regOf, timeline, tempDir, SOURCE_DIR } =
   require('./harness');
 
 let browser;
@@ -29,7 +29,7 @@ test('a link opens the page with the configuration; a damaged or foreign one is 
   const link = await page.inputValue('#share-link');
   const code = await page.inputValue('#share-code');
   assert.match(code, /^klavor=1\.[A-Za-z0-9_-]{176}$/);
-  assert.equal(link.split('#')[1], code);
+  assert.equal(link, `${PAGE_URL}#${code}`);
   const reg = regOf(TEXT).toString();
 
   // Someone else's browser: nothing stored, the link alone.

@@ -883,7 +883,8 @@
   function renderShare() {
     const code = api.shareCode(table);
     $('share-code').value = code;
-    $('share-link').value = location.href.split('#')[0] + '#' + code;
+    // The page's address alone: a test's ?clock=test is not passed on.
+    $('share-link').value = location.href.split(/[?#]/)[0] + '#' + code;
   }
 
   function shareProblem(p) {
@@ -967,10 +968,14 @@
     selected = Number.isInteger(slot) && slot >= 0 && slot < catalog.buttons.length ? slot : 0;
     build();
     setLanguage(lang, false);
-    startSession();
     openFragment();
-    document.documentElement.dataset.ready = 'true';
     window.klavorReadyAt = performance.now();
+    // The simulated phone starts in the next task: its first run (the
+    // program's code compiled on first use) need not hold up the editor.
+    await new Promise((done) => setTimeout(done, 0));
+    startSession();
+    window.klavorPhoneAt = performance.now();
+    document.documentElement.dataset.ready = 'true';
   }
 
   start().catch((e) => {
