@@ -7,6 +7,7 @@ const { test, before, after } = require('node:test');
 const { assert, fs, path, launch, openTestClock, openFile, download, klavorSim, timeline, tempDir, SOURCE_DIR } =
   require('./harness');
 
+const SHOTS = process.env.KLAVOR_SCREENSHOTS;
 let browser;
 before(async () => { browser = await launch(); });
 after(async () => { await browser.close(); });
@@ -147,7 +148,9 @@ test('a session saved as a scenario: klavor-sim prints the page\'s timeline', as
   await page.click('#sim-tray');
   await advance(page, 250);
   await page.click('#sim-modal button:text-is("Tap elsewhere (no choice)")');
+  await page.click('#sim-key-6');
   await advance(page, 300);
+  if (SHOTS) await page.locator('#try').screenshot({ path: path.join(SHOTS, 'try.png') });
   const dir = tempDir();
   const saved = await download(page, '#sim-save');
   assert.equal(saved.name, 'session.scenario');
