@@ -172,7 +172,8 @@ TEST(WebApi, CatalogAndTheCarriedProgram) {
     ASSERT_EQ(klavor_catalog(), 1);
     std::string catalog = Result();
     EXPECT_EQ(catalog.rfind("{\"buttons\":[\"Calendar\",\"Contacts\",\"Camera\",\"Record\",\"Volume Up\",\"Volume Dn\","
-                            "\"Green\",\"Red\"],\"modes\":[{\"mode\":0,\"word\":\"leave\",",
+                            "\"Green\",\"Red\"],\"modes\":[{\"mode\":0,\"word\":\"leave\"},{\"mode\":1,\"word\":"
+                            "\"free\"},{\"mode\":2,\"word\":\"capture\"}],",
                             0),
               0u)
         << catalog;

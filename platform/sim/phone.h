@@ -147,6 +147,14 @@ std::optional<HotKey> HotKeyHolder(UINT mods, UINT vk);
 // the program without a message loop.
 std::vector<MSG> TakeProgramMessages();
 
+// Called around every message the phone hands to one of the program's
+// window procedures, by DispatchMessageW or inside a modal loop: before it
+// with `done` false, after it returns with `done` true (not when the run
+// ends inside it). For a driver that follows the program's own state as
+// messages arrive. Reset() removes it.
+using DispatchWatch = std::function<void(const MSG& message, bool done)>;
+void WatchDispatch(DispatchWatch watch);
+
 // ---- Shell -----------------------------------------------------------------
 struct TrayIcon {
     HWND hwnd;

@@ -157,6 +157,8 @@ struct Phone {
     ULONG_PTR nextMenu = kMenuBase;
     std::vector<Modal*> modals;  // the open loops, innermost last; each lives in its API call
 
+    DispatchWatch watch;
+
     DWORD lastError = 0;
     bool tracing = false;
     std::vector<Call> trace;

@@ -17,22 +17,23 @@ const std::pair<const TimerKey, Timer>* FirstTimer() {
 // A WM_TIMER for the earliest timer that is due. Missed periods are not
 // made up: one WM_TIMER now, and the next on the timer's own grid, as
 // Windows does.
+// (Every tick comes here: it holds nothing with a destructor, which in the
+// page's WebAssembly build would route each call below through JavaScript.)
 bool TakeDueTimer(MSG* out) {
     Phone& p = P();
     auto first = FirstTimer();
     if (!first || first->first.first > p.now) return false;
-    auto node = p.timers.extract(p.timers.begin());
-    Timer& t = node.mapped();
-    Time due = node.key().first;
-    while (due <= p.now) due += t.period;
-    node.key().first = due;
-    p.timerOf[{t.hwnd, t.id}] = node.key();
+    TimerKey key = first->first;
+    const Timer t = first->second;
+    p.timers.erase(p.timers.begin());
+    while (key.first <= p.now) key.first += t.period;
+    p.timers.emplace(key, t);
+    p.timerOf[{t.hwnd, t.id}] = key;
     *out = MSG{};
     out->hwnd = t.hwnd;
     out->message = WM_TIMER;
     out->wParam = t.id;
     out->time = static_cast<DWORD>(p.now);
-    p.timers.insert(std::move(node));
     return true;
 }
 

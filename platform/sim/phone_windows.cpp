@@ -47,7 +47,13 @@ void PostTo(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 LONG DispatchTo(const MSG* m) {
     Window* w = Win(m->hwnd);
     if (!w || !w->proc) return 0;
-    return static_cast<LONG>(w->proc(m->hwnd, m->message, m->wParam, m->lParam));
+    if (!P().watch) return static_cast<LONG>(w->proc(m->hwnd, m->message, m->wParam, m->lParam));
+    // The message is copied: the procedure may take the next one into the same MSG.
+    const MSG message = *m;
+    P().watch(message, false);
+    LONG r = static_cast<LONG>(w->proc(message.hwnd, message.message, message.wParam, message.lParam));
+    if (P().watch) P().watch(message, true);
+    return r;
 }
 
 }  // namespace internal
@@ -69,6 +75,8 @@ std::u16string TitleOf(HWND hwnd) {
 }
 
 void SetForeground(HWND hwnd) { P().foreground = hwnd; }
+
+void WatchDispatch(DispatchWatch watch) { P().watch = std::move(watch); }
 
 std::vector<MSG> TakeProgramMessages() {
     std::vector<MSG> out(P().queue.begin(), P().queue.end());
@@ -148,7 +156,9 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
     Traced tr("GetMessageW", [&] { return Join({H(hWnd), Num(wMsgFilterMin), Num(wMsgFilterMax)}); });
-    NextMessage(lpMsg, nullptr);
+    // No temporary: the message loop's every wait comes here (see TakeDueTimer).
+    static const std::function<bool()> kUntilAMessage;
+    NextMessage(lpMsg, kUntilAMessage);
     tr.ReturnedNow();
     BOOL more = lpMsg->message == WM_QUIT ? FALSE : TRUE;
     return tr.Returns(more, [&] {

@@ -41,7 +41,7 @@ test('every configuration in examples/ opens as klavorcfg reads it; the rest are
   // the line the text form stops at, and nothing changes.
   const before = await regNow(page);
   for (const name of files.filter((f) => !configs.includes(f))) {
-    await page.evaluate(() => { document.querySelector('#alert').textContent = ''; });
+    await page.evaluate(() => { for (const id of ['#status', '#alert']) document.querySelector(id).textContent = ''; });
     await openFile(page, path.join(examples, name));
     const said = await opened(page);
     assert.match(said.alert, new RegExp(`^Not opened\\. ${name.replace('.', '\\.')}:\\d+: `), name);
@@ -65,7 +65,8 @@ test('a malformed file is refused with its name and line, as klavorcfg says it, 
     fs.writeFileSync(file, content);
     const cli = klavorcfg(['reg', file]);
     assert.equal(cli.status, 2, name);
-    await page.evaluate(() => { document.querySelector('#alert').textContent = ''; });
+    // The download before said what it made: clear both, to wait for this open's words.
+    await page.evaluate(() => { for (const id of ['#status', '#alert']) document.querySelector(id).textContent = ''; });
     await openFile(page, file);
     const said = await opened(page);
     // klavorcfg names the path it was given; the page, the file's name.

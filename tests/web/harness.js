@@ -18,6 +18,7 @@ const env = (name) => {
 const PAGE = env('KLAVOR_PAGE');
 const PAGE_URL = pathToFileURL(PAGE).href;
 const KLAVORCFG = env('KLAVORCFG');
+const KLAVOR_SIM = env('KLAVOR_SIM');
 const SOURCE_DIR = env('KLAVOR_SOURCE_DIR');
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 
@@ -43,13 +44,14 @@ async function openPage(browser, options = {}) {
     acceptDownloads: true,
     hasTouch: !!options.hasTouch,
     isMobile: !!options.isMobile,
+    locale: options.locale,
   });
   const page = await context.newPage();
   const log = { errors: [], requests: [] };
   page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warning') log.errors.push(m.text()); });
   page.on('pageerror', (e) => log.errors.push(e.message));
   page.on('request', (r) => log.requests.push(r.url()));
-  await page.goto(PAGE_URL);
+  await page.goto(PAGE_URL + (options.query || '') + (options.fragment || ''));
   await ready(page);
   return { context, page, log };
 }
@@ -62,7 +64,7 @@ async function ready(page) {
 
 // The page's requests beyond loading its own file.
 function foreignRequests(log) {
-  return log.requests.filter((url) => url !== PAGE_URL);
+  return log.requests.filter((url) => url.split(/[?#]/)[0] !== PAGE_URL);
 }
 
 // Clicks a download button and gives the file's name and bytes.
@@ -81,6 +83,22 @@ async function openFile(page, file) {
 function klavorcfg(args, options = {}) {
   const r = spawnSync(KLAVORCFG, args, { cwd: options.cwd, maxBuffer: 1 << 24 });
   return { status: r.status, out: r.stdout, err: r.stderr.toString() };
+}
+
+// klavor-sim on a scenario: its exit status, timeline and error.
+function klavorSim(args, options = {}) {
+  const r = spawnSync(KLAVOR_SIM, args, { cwd: options.cwd, maxBuffer: 1 << 24 });
+  return { status: r.status, out: r.stdout.toString(), err: r.stderr.toString() };
+}
+
+// The page with a clock the test moves (window.klavorClock.advance).
+async function openTestClock(browser, options = {}) {
+  return openPage(browser, { ...options, query: '?clock=test' });
+}
+
+// The simulated phone's timeline as the page shows it, one string per line.
+function timeline(page) {
+  return page.$$eval('#sim-timeline .line .text', (lines) => lines.map((l) => l.textContent));
 }
 
 // The .reg klavorcfg makes of a configuration text.
@@ -116,6 +134,6 @@ function cabOf(text, extra = []) {
 }
 
 module.exports = {
-  assert, fs, path, execFileSync, PAGE, PAGE_URL, SOURCE_DIR, launch, openPage, ready, foreignRequests, download,
-  openFile, klavorcfg, regOf, cabOf, pick, tempDir,
+  assert, fs, path, execFileSync, PAGE, PAGE_URL, SOURCE_DIR, launch, openPage, openTestClock, ready, foreignRequests,
+  download, openFile, klavorcfg, klavorSim, timeline, regOf, cabOf, pick, tempDir,
 };

@@ -2,17 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "capture.h"
 #include "config_check.h"
 #include "config_text.h"
-#include "config_files.h"
-#include "files.h"
 #include "install.h"
 #include "install_cab.h"
 #include "key_names.h"
@@ -48,11 +46,6 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 std::string Unquote(const std::string& s) {
     if (s.size() >= 2 && s.front() == '"' && s.back() == '"') return s.substr(1, s.size() - 2);
     return s;
-}
-
-std::string Dir(const std::string& path) {
-    std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
 // "5s", "5.25s", "750ms"; false if it is not a time.
@@ -141,7 +134,7 @@ struct Parser {
     Scenario s;
     ParseError err;
     std::string file;
-    std::string filesDir;
+    FileReader read;
     int line = 0;
     sim::Time last = 0;
     std::map<std::string, int> seen;  // set-up keywords, to refuse repeats
@@ -189,10 +182,10 @@ struct Parser {
             s.configOrigin.line = line;
             return true;
         }
-        std::string path = Unquote(rest);
-        if (path.empty() || path[0] != '/') path = Dir(file) + path;
         std::string error;
-        auto loaded = files::LoadConfig(path, &error);
+        std::optional<NamedFile> found = read(Unquote(rest), FileUse::Config, &error);
+        if (!found) return Fail("config: " + error);
+        auto loaded = config::ReadConfig(found->content, found->path, &error);
         if (!loaded) return Fail("config: " + error);
         s.configValue = loaded->value;
         s.configOrigin = loaded->origin;
@@ -325,15 +318,11 @@ struct Parser {
     // scenario: a bad one stops the scenario before anything runs.
     bool Cabinet(const std::string& name, Action* a) {
         if (name.empty()) return Fail("install: which cabinet?");
-        std::string path = name;
-        if (path[0] != '/') {
-            path = Dir(file) + name;
-            if (!filesDir.empty() && std::ifstream(filesDir + "/" + name).good()) path = filesDir + "/" + name;
-        }
         std::string error;
-        std::optional<std::string> content = files::ReadInput(path, &error);
-        if (!content) return Fail("install: " + error);
-        auto cab = config::ReadInstallCabinet(config::Bytes(content->begin(), content->end()), path, &error);
+        std::optional<NamedFile> found = read(name, FileUse::Cabinet, &error);
+        if (!found) return Fail("install: " + error);
+        const std::string& content = found->content;
+        auto cab = config::ReadInstallCabinet(config::Bytes(content.begin(), content.end()), found->path, &error);
         if (!cab) return Fail("install: " + error);
         a->cabinet = std::make_shared<const config::InstallCabinet>(std::move(*cab));
         return true;
@@ -424,18 +413,23 @@ std::vector<std::string> SplitAbout(const std::u16string& text) {
     return lines;
 }
 
-std::string Timeline(bool trace) {
+std::vector<TimelineLine> Lines(bool trace, std::size_t from) {
     // Events are read one at a time: a long run holds far too many to copy.
     const std::size_t count = sim::EventCount();
     static const std::vector<sim::Call> none;
     const auto& calls = trace ? sim::Trace() : none;
-    std::string out;
+    std::vector<TimelineLine> out;
     std::size_t c = 0;
+    if (from > 0 && from < count) {
+        const std::uint64_t first = sim::EventAt(from).order;
+        while (c < calls.size() && calls[c].order < first) ++c;
+    }
     auto flushCalls = [&](std::uint64_t before) {
         for (; c < calls.size() && calls[c].order < before; ++c)
-            out += Seconds(calls[c].t) + "    | " + calls[c].Text() + "\n";
+            out.push_back(TimelineLine{calls[c].t, Seconds(calls[c].t) + "    | " + calls[c].Text(), 0, 0,
+                                       sim::Event::Kind::Note});
     };
-    for (std::size_t i = 0; i < count;) {
+    for (std::size_t i = from; i < count;) {
         const sim::Event e = sim::EventAt(i);
         flushCalls(e.order);
         std::string line;
@@ -462,7 +456,7 @@ std::string Timeline(bool trace) {
                     keys.push_back(std::move(next));
                 }
                 flushCalls(keys.back().order);
-                out += Seconds(e.t) + WindowName(e.hwnd) + " gets " + DescribeKeys(keys) + "\n";
+                out.push_back(TimelineLine{e.t, Seconds(e.t) + WindowName(e.hwnd) + " gets " + DescribeKeys(keys), i, j, e.kind});
                 i = j;
                 continue;
             }
@@ -499,7 +493,7 @@ std::string Timeline(bool trace) {
             line = "message box closes";
             break;
         }
-        if (!line.empty()) out += Seconds(e.t) + line + "\n";
+        if (!line.empty()) out.push_back(TimelineLine{e.t, Seconds(e.t) + line, i, i + 1, e.kind});
         ++i;
     }
     flushCalls(UINT64_MAX);
@@ -613,26 +607,20 @@ std::string ParseError::Text() const {
 }
 
 std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file,
-                                                 const std::string& filesDir) {
+                                                 const FileReader& read) {
     Parser p;
     p.file = file;
-    p.filesDir = filesDir;
+    p.read = read;
     p.s.file = file;
-    std::istringstream in(text);
-    std::string raw;
-    while (std::getline(in, raw)) {
+    // Line by line, as getline splits them (a last line without its newline counts).
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
         ++p.line;
-        if (!p.Line(raw)) return p.err;
+        if (!p.Line(text.substr(at, end - at))) return p.err;
+        at = end + 1;
     }
     return p.s;
-}
-
-std::variant<Scenario, ParseError> LoadScenario(const std::string& path, const std::string& filesDir) {
-    std::string error;
-    std::optional<std::string> text = files::ReadInput(path, &error);
-    // The message already names the file.
-    if (!text) return ParseError{path, 0, error.substr(path.size() + 2)};
-    return ParseScenario(*text, path, filesDir);
 }
 
 std::vector<std::string> CheckConfiguration(const Scenario& s) {
@@ -786,14 +774,25 @@ Outcome RunProgram(const Scenario& s, bool trace, const Program& program, const 
 
 Outcome Run(const Scenario& s, bool trace, const Program& program, const Loader& loader) {
     Outcome o = RunProgram(s, trace, program, loader, nullptr);
-    o.timeline = Timeline(trace);
+    o.timeline = JoinTimeline(Lines(trace, 0));
     return o;
 }
 
 Outcome RunWatched(const Scenario& s, const std::function<void()>& started, const Program& program, bool trace) {
     Outcome o = RunProgram(s, trace, program, nullptr, started);
-    if (trace) o.timeline = Timeline(true);
+    if (trace) o.timeline = JoinTimeline(Lines(true, 0));
     return o;
+}
+
+std::vector<TimelineLine> TimelineLines(bool trace, std::size_t fromEvent) { return Lines(trace, fromEvent); }
+
+std::string JoinTimeline(const std::vector<TimelineLine>& lines) {
+    std::string out;
+    for (const TimelineLine& l : lines) {
+        out += l.text;
+        out += '\n';
+    }
+    return out;
 }
 
 }  // namespace scenario

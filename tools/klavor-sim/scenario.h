@@ -55,9 +55,26 @@ struct ParseError {
     std::string Text() const;  // "file:line: message", or "file: message" where no line applies
 };
 
-// `filesDir`, if given, is where a cabinet an `install` line names by a
-// relative path is looked for first (klavor-sim --files), before the
-// scenario's own folder.
+// A file a scenario names, as found: where (for messages) and its bytes.
+struct NamedFile {
+    std::string path;
+    std::string content;
+};
+enum class FileUse { Config, Cabinet };
+// How the parser reads the files a `config FILE` or `install FILE.cab`
+// line names (`name` as the line writes it): nullopt, and `error` as
+// "path: reason", when it cannot. klavor-sim reads them from the disk; the
+// page, from the files opened with the scenario.
+using FileReader =
+    std::function<std::optional<NamedFile>(const std::string& name, FileUse use, std::string* error)>;
+std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file,
+                                                 const FileReader& read);
+
+// The same from the disk (scenario_files.cpp): a relative name is in the
+// scenario's own folder; `filesDir`, if given, is where a cabinet an
+// `install` line names by a relative path is looked for first (klavor-sim
+// --files).
+FileReader DiskFiles(const std::string& scenarioFile, const std::string& filesDir = "");
 std::variant<Scenario, ParseError> ParseScenario(const std::string& text, const std::string& file,
                                                  const std::string& filesDir = "");
 std::variant<Scenario, ParseError> LoadScenario(const std::string& path, const std::string& filesDir = "");
@@ -106,6 +123,24 @@ Outcome Run(const Scenario& s, bool trace = false, const Program& program = null
 // timeline, calls included, as Run(s, true) tells it.
 Outcome RunWatched(const Scenario& s, const std::function<void()>& started, const Program& program = nullptr,
                    bool trace = false);
+
+// The timeline of the run the phone has just made, line by line: what
+// Run tells, for a caller of RunWatched. A line's text is as printed,
+// without its newline (a message box's own lines included). A traced call
+// has a line of its own and no events.
+struct TimelineLine {
+    sim::Time t = 0;
+    std::string text;
+    std::size_t event = 0;     // the phone's events the line tells: [event, endEvent)
+    std::size_t endEvent = 0;  // (sim::EventAt)
+    sim::Event::Kind kind = sim::Event::Kind::Note;  // of its first event
+};
+// From `fromEvent` on, the lines of the events from there (a line's first
+// event): for a caller that kept the lines before it from an earlier run
+// that went the same way up to there.
+std::vector<TimelineLine> TimelineLines(bool trace = false, std::size_t fromEvent = 0);
+// The lines as klavor-sim prints them, each ended by a newline.
+std::string JoinTimeline(const std::vector<TimelineLine>& lines);
 
 // The name the timeline gives a virtual key: the labels of codes 0 to 16,
 // the buttons' names, "Win", else hex.

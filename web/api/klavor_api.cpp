@@ -1,6 +1,7 @@
 #include "klavor_api.h"
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -8,11 +9,17 @@
 #include "config_file.h"
 #include "config_text.h"
 #include "install_cab.h"
+#include "json.h"
+#include "words.h"
 #include "key_names.h"
+#include "session.h"
+#include "share.h"
 
 namespace {
 
 std::string g_result;
+page::Session g_session;
+std::map<std::string, std::string> g_sessionFiles;
 
 int Answer(std::string bytes) {
     g_result = std::move(bytes);
@@ -26,82 +33,6 @@ int Refuse(std::string message) {
 
 int Answer(const config::Bytes& bytes) { return Answer(std::string(bytes.begin(), bytes.end())); }
 
-// A little JSON, written as it goes.
-class Json {
-public:
-    Json& Open(char bracket) {
-        Comma();
-        out_ += bracket;
-        first_ = true;
-        return *this;
-    }
-    Json& Close(char bracket) {
-        out_ += bracket;
-        first_ = false;
-        return *this;
-    }
-    Json& Key(const char* key) {
-        Comma();
-        String(key);
-        out_ += ':';
-        first_ = true;
-        return *this;
-    }
-    Json& Str(const std::string& s) {
-        Comma();
-        String(s);
-        return *this;
-    }
-    Json& Num(long n) {
-        Comma();
-        out_ += std::to_string(n);
-        return *this;
-    }
-    Json& Bool(bool b) {
-        Comma();
-        out_ += b ? "true" : "false";
-        return *this;
-    }
-    Json& Ints(const std::vector<int>& list) {
-        Open('[');
-        for (int n : list) Num(n);
-        return Close(']');
-    }
-    std::string Take() { return std::move(out_); }
-
-private:
-    std::string out_;
-    bool first_ = true;
-
-    void Comma() {
-        if (!first_) out_ += ',';
-        first_ = false;
-    }
-    void String(const std::string& s) {
-        out_ += '"';
-        for (char c : s) {
-            auto u = static_cast<unsigned char>(c);
-            if (c == '"' || c == '\\') {
-                out_ += '\\';
-                out_ += c;
-            } else if (u < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", u);
-                out_ += buf;
-            } else {
-                out_ += c;
-            }
-        }
-        out_ += '"';
-    }
-};
-
-const char* const kModeSentences[] = {
-    "Klavor leaves the button alone: it does what it did before.",
-    "Klavor takes the button away from every other program and sends nothing: its presses do nothing.",
-    "Klavor takes the button, counts its presses and sends the action you choose for each count.",
-};
-static_assert(MODE_IGNORE == 0 && MODE_FREE == 1 && MODE_CAPTURE == 2, "kModeSentences is indexed by mode");
 
 std::optional<config::Table> TableOf(const unsigned char* data, unsigned size) {
     if (!data) return std::nullopt;
@@ -116,17 +47,6 @@ std::string Str(const char* s) { return s ? s : ""; }
 
 config::Bytes Program() { return config::Bytes(klavor_exe, klavor_exe + klavor_exe_size); }
 
-void Action(Json& j, WORD code) {
-    bool win = (code & ACTION_FLAG_MASK) == ACTION_WITH_WIN;
-    j.Key("code").Num(code).Key("action").Str(config::SpellAction(code)).Key("win").Bool(win);
-    // What the picker starts from: the action without the Windows key.
-    j.Key("base").Str(win ? config::SpellAction(code & ACTION_KEY_MASK) : config::SpellAction(code));
-    // Klavor's own codes are keys too: "Camera*3" is Enter.
-    std::optional<std::string> key;
-    if ((code & ACTION_FLAG_MASK) == 0 && code < ACTION_CODE_LABELS) key = keys::PrintedName(code);
-    j.Key("sameKey").Str(key ? *key : "");
-}
-
 }  // namespace
 
 extern "C" {
@@ -140,15 +60,14 @@ int klavor_defaults(void) { return Answer(config::EncodeTable(config::DefaultTab
 int klavor_program(void) { return Answer(Program()); }
 
 int klavor_catalog(void) {
-    Json j;
+    page::Json j;
     j.Open('{');
     j.Key("buttons").Open('[');
     for (const char* name : ButtonNames) j.Str(name);
     j.Close(']');
     j.Key("modes").Open('[');
     for (WORD mode : {MODE_IGNORE, MODE_FREE, MODE_CAPTURE}) {
-        j.Open('{').Key("mode").Num(mode).Key("word").Str(config::ModeWord(mode));
-        j.Key("sentence").Str(kModeSentences[mode]).Close('}');
+        j.Open('{').Key("mode").Num(mode).Key("word").Str(config::ModeWord(mode)).Close('}');
     }
     j.Close(']');
     j.Key("pressWords").Open('[');
@@ -181,7 +100,7 @@ int klavor_view(const unsigned char* data, unsigned size) {
     origin.namesOnly = true;
     std::vector<config::Finding> findings = config::CheckTable(t, origin);
 
-    Json j;
+    page::Json j;
     j.Open('{').Key("buttons").Open('[');
     for (int s = 0; s < KEY_SLOTS; ++s) {
         const KeyEntry& e = t[s];
@@ -194,7 +113,7 @@ int klavor_view(const unsigned char* data, unsigned size) {
         j.Key("presses").Open('[');
         for (int p = 0; p <= EffectiveCount(&e); ++p) {
             j.Open('{').Key("index").Num(p).Key("word").Str(config::PressWord(p));
-            Action(j, e.actions[p]);
+            page::ActionFields(j, e.actions[p]);
             j.Key("timing").Str(p < static_cast<int>(timing.presses.size()) ? timing.presses[p] : "");
             j.Close('}');
         }
@@ -268,5 +187,76 @@ int klavor_export(const unsigned char* data, unsigned size, const char* kind, co
     if (!cab) return Refuse("cannot make the cabinet: " + error);
     return Answer(*cab);
 }
+
+int klavor_share_code(const unsigned char* data, unsigned size) {
+    std::optional<config::Table> table = TableOf(data, size);
+    if (!table) return NotATable(size);
+    return Answer(config::ShareCode(*table));
+}
+
+int klavor_share_read(const char* text) {
+    config::ShareRead read = config::ReadShareCode(Str(text));
+    if (read.table) return Answer(config::EncodeTable(*read.table));
+    static const char* const kProblems[] = {"", "foreign", "version", "damaged"};
+    page::Json j;
+    j.Open('{').Key("problem").Str(kProblems[static_cast<int>(read.problem)]).Key("version").Num(read.version);
+    j.Key("message").Str(read.message);
+    return Refuse(j.Close('}').Take());
+}
+
+int klavor_sheet(const unsigned char* data, unsigned size) {
+    std::optional<config::Table> table = TableOf(data, size);
+    if (!table) return NotATable(size);
+    page::Json j;
+    j.Open('[');
+    for (const config::SheetLine& line : config::CheatSheet(*table)) {
+        j.Open('{').Key("slot").Num(line.slot).Key("button").Str(ButtonNames[line.slot]);
+        j.Key("takenBy").Num(line.takenBy);
+        if (line.takenBy >= 0) j.Key("takerSends").Bool((*table)[line.takenBy].mode == MODE_CAPTURE);
+        j.Key("sends").Open('[');
+        for (std::size_t i = 0; i < line.sends.size(); ++i) {
+            j.Open('{').Key("presses").Num(static_cast<long long>(i + 1));
+            page::ActionFields(j, line.sends[i]);
+            j.Close('}');
+        }
+        j.Close(']').Close('}');
+    }
+    return Answer(j.Close(']').Take());
+}
+
+int klavor_session_start(const unsigned char* data, unsigned size, const char* title) {
+    std::optional<config::Table> table = TableOf(data, size);
+    if (!table) return NotATable(size);
+    g_session.Start(*table, Str(title));
+    g_sessionFiles.clear();
+    return Answer(g_session.ScenarioText());
+}
+
+int klavor_session_file(const char* name, const unsigned char* data, unsigned size) {
+    g_sessionFiles[Str(name)] = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+    return Answer(std::string());
+}
+
+int klavor_session_replay(const char* name, const unsigned char* data, unsigned size) {
+    std::string text = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+    std::map<std::string, std::string> files = std::move(g_sessionFiles);
+    g_sessionFiles.clear();
+    if (std::optional<std::string> error = g_session.Replay(Str(name), text, files)) return Refuse(*error);
+    return Answer(g_session.ScenarioText());
+}
+
+int klavor_session_press(unsigned t, int slot, int mods) {
+    if (std::optional<std::string> error = g_session.Press(t, slot, static_cast<unsigned>(mods))) return Refuse(*error);
+    return Answer(std::string());
+}
+
+int klavor_session_tray(unsigned t, const char* what, const char* item) {
+    if (std::optional<std::string> error = g_session.Tray(t, Str(what), Str(item))) return Refuse(*error);
+    return Answer(std::string());
+}
+
+int klavor_session_view(unsigned now, int all) { return Answer(g_session.View(now, all != 0)); }
+
+int klavor_session_scenario(void) { return Answer(g_session.ScenarioText()); }
 
 }  // extern "C"

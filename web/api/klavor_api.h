@@ -29,8 +29,8 @@ extern const unsigned char klavor_exe[];
 extern const unsigned klavor_exe_size;
 extern const long long klavor_exe_modified;
 
-// What the editor offers, as JSON: the buttons' names, the modes with a
-// sentence each, the press words, the key names by group (the names the
+// What the editor offers, as JSON: the buttons' names, the modes' words
+// (the page says what each does, in its own table of strings), the press words, the key names by group (the names the
 // text form takes) and Klavor's own action codes.
 int klavor_catalog(void);
 
@@ -56,6 +56,37 @@ int klavor_open(const char* name, const unsigned char* data, unsigned size);
 // the check finds an error in gives no .reg or .cab, as klavorcfg without
 // --no-check.
 int klavor_export(const unsigned char* table, unsigned size, const char* kind, const char* name, int force);
+
+// ---- Sharing and printing ----------------------------------------------------
+// The share code of a table (config/share.h: "klavor=1." and 176
+// characters), for the link's fragment and for pasting.
+int klavor_share_code(const unsigned char* table, unsigned size);
+// The table a share code (or a whole link) holds. When it holds none the
+// answer is JSON: "problem" (foreign, version or damaged), "version" and
+// "message" (in words).
+int klavor_share_read(const char* text);
+// The cheat sheet, as JSON: one entry per captured button, its name and
+// what 1, 2, 3... presses send, or the button that takes its presses.
+int klavor_sheet(const unsigned char* table, unsigned size);
+
+// ---- Trying it on the simulated phone (session.h) --------------------------
+// Times are milliseconds since the session began.
+// A new session with the table, on a phone whose application has `title`.
+int klavor_session_start(const unsigned char* table, unsigned size, const char* title);
+// A file opened with a scenario, for the next klavor_session_replay.
+int klavor_session_file(const char* name, const unsigned char* data, unsigned size);
+// A scenario to replay, with the files given since the last replay.
+int klavor_session_replay(const char* name, const unsigned char* data, unsigned size);
+// A press of a button (mods 0, 8 for Win or 4 for Shift), and a tap or
+// choice on the tray: what is "tap", "dismiss", "close" or "choose" (the
+// menu item in `item`).
+int klavor_session_press(unsigned t, int slot, int mods);
+int klavor_session_tray(unsigned t, const char* what, const char* item);
+// What the page shows at `now` (session.h), as JSON; unless `all`, the
+// lines from the first one that changed since the last call.
+int klavor_session_view(unsigned now, int all);
+// The session as a scenario file, and its name.
+int klavor_session_scenario(void);
 
 #ifdef __cplusplus
 }

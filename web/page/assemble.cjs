@@ -1,5 +1,5 @@
 // Puts the page together as one file:
-//   node assemble.cjs klavor.html klavor.css klavor.js klavor_wasm.js OUT.html
+//   node assemble.cjs klavor.html klavor.css klavor_wasm.js OUT.html strings.js klavor.js
 // The style, the WebAssembly module (emscripten's glue with the wasm inside)
 // and the page's script go inline, and the Content-Security-Policy allows
 // exactly those three by their hashes and nothing else: no request of any
@@ -8,9 +8,10 @@
 const fs = require('fs');
 const crypto = require('crypto');
 
-const [templateFile, cssFile, pageJsFile, moduleFile, outFile] = process.argv.slice(2);
-if (!outFile) {
-  console.error('usage: node assemble.cjs TEMPLATE.html STYLE.css PAGE.js MODULE.js OUT.html');
+// The page's script is its files one after the other, in one script.
+const [templateFile, cssFile, moduleFile, outFile, ...pageJsFiles] = process.argv.slice(2);
+if (!pageJsFiles.length) {
+  console.error('usage: node assemble.cjs TEMPLATE.html STYLE.css MODULE.js OUT.html PAGE.js...');
   process.exit(2);
 }
 const read = (file) => fs.readFileSync(file, 'utf8');
@@ -24,7 +25,7 @@ function inline(text, file) {
 
 const css = inline(read(cssFile), cssFile);
 const glue = inline(read(moduleFile), moduleFile);
-const pageJs = inline(read(pageJsFile), pageJsFile);
+const pageJs = pageJsFiles.map((file) => inline(read(file), file)).join('\n');
 const csp = [
   "default-src 'none'",
   `script-src ${hash(glue)} ${hash(pageJs)} 'wasm-unsafe-eval'`,
