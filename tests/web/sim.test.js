@@ -137,6 +137,25 @@ test('the keys 1 to 8 press the buttons, with Shift, with Alt for Win; the tray 
   assert.deepEqual(log.errors, []);
 });
 
+test('an edit restarts a session with nothing in it before the next press; one with presses keeps its table', async () => {
+  const { page, log } = await configured();  // opened onto the session the built-in table started
+  await page.click('#sim-key-6');  // at once: Green is captured only in the file
+  await advance(page, 1000);
+  assert.ok((await timeline(page)).includes('   0.000 s    hot key 6 to Klavor'));
+  assert.equal(await page.isVisible('#sim-stale'), false);
+  const before = await timeline(page);
+  await page.click('#list-6');
+  await page.click('#mode-0');  // Green left alone
+  await advance(page, 1000);
+  assert.equal(await page.isVisible('#sim-stale'), true);
+  assert.deepEqual((await timeline(page)).slice(0, before.length), before);
+  await page.click('#sim-stale-restart');
+  await page.click('#sim-key-6');
+  await advance(page, 1000);
+  assert.ok(!(await timeline(page)).some((l) => l.includes('hot key 6')));
+  assert.deepEqual(log.errors, []);
+});
+
 test('a session saved as a scenario: klavor-sim prints the page\'s timeline', async () => {
   const { page, log } = await configured();
   const steps = [[700, 6], [180, 6], [900, 7], [90, 7], [95, 7], [1300, 2], [400, 6], [620, 6]];

@@ -649,6 +649,7 @@
     $('sim-restart').addEventListener('click', () => startSession());
     $('sim-stale-restart').addEventListener('click', () => startSession());
     $('sim-save').addEventListener('click', () => {
+      if (restartTimer) restartIfEmpty();
       const name = sim.replay || 'session.scenario';
       save(api.sessionScenario(), name);
       say(T('saved', name));
@@ -666,7 +667,11 @@
     });
     if (clock.test) {
       window.klavorClock = {
-        advance: (ms) => { clock.at += ms; simTick(); },
+        advance: (ms) => {
+          if (restartTimer) restartIfEmpty();
+          clock.at += ms;
+          simTick();
+        },
         get now() { return clock.at; },
       };
     } else {
@@ -688,6 +693,8 @@
   }
 
   function startSession() {
+    clearTimeout(restartTimer);
+    restartTimer = 0;
     $('sim-timeline').classList.remove('all');
     sim.table = table;
     sim.title = lang === 'ru' ? '\u0422\u0435\u043b\u0435\u0444\u043e\u043d' : 'Phone';
@@ -717,15 +724,29 @@
     say(T('replaying', main.name));
   }
 
+  // A session with nothing in it yet simply starts again with the change,
+  // once the edits pause: the edit's check is drawn first, and a run of
+  // quick edits starts it once. A press or a tap before then starts it
+  // at once, so that it goes to the program as configured now.
+  let restartTimer = 0;
   function tableChangedForSession() {
     if (!sim.state || sim.replay) return;
     const changed = !sameBytes(sim.table, table);
-    // A session with nothing in it yet simply starts again with the change.
-    if (changed && sim.state.inputs === 0) startSession();
-    else $('sim-stale').hidden = !changed;
+    if (changed && sim.state.inputs === 0) {
+      clearTimeout(restartTimer);
+      restartTimer = setTimeout(restartIfEmpty, 150);
+    } else {
+      $('sim-stale').hidden = !changed;
+    }
+  }
+  function restartIfEmpty() {
+    clearTimeout(restartTimer);
+    restartTimer = 0;
+    if (sim.state && !sim.replay && sim.state.inputs === 0 && !sameBytes(sim.table, table)) startSession();
   }
 
   function simPress(slot, mods) {
+    if (restartTimer) restartIfEmpty();
     if (sim.replay || !sim.state || sim.state.exited) return;
     const r = api.sessionPress(now(), slot, mods);
     if (!r.ok) { warn(r.text()); return; }
@@ -733,6 +754,7 @@
   }
 
   function simTray(what, item) {
+    if (restartTimer) restartIfEmpty();
     const r = api.sessionTray(now(), what, item);
     if (!r.ok) { warn(r.text()); return; }
     simUpdate();
