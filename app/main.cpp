@@ -1,10 +1,10 @@
 // Start-up, the hidden window and its message loop, and teardown.
 #include "ce_bridge.h"
 
-#include "capture.h"
-#include "key_table.h"
-#include "resource.h"
-#include "sequence.h"
+#include "engine/capture.h"
+#include "engine/key_table.h"
+#include "res/resource.h"
+#include "engine/sequence.h"
 #include "shell.h"
 #include "tray.h"
 

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "capture.h"
+#include "engine/capture.h"
 
 const WCHAR ABOUT_TEXT[] =
     TEXT("Klavor for HTC Himalaya/Andes/Alpine/Magician\n\r")

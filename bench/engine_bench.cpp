@@ -12,9 +12,9 @@
 #include <cstring>
 #include <string>
 
-#include "capture.h"
-#include "key_table.h"
-#include "sequence.h"
+#include "engine/capture.h"
+#include "engine/key_table.h"
+#include "engine/sequence.h"
 
 BOOL WINAPI StubUnregisterFunc1(UINT, UINT);
 

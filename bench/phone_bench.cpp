@@ -22,7 +22,7 @@
 #include <string>
 #include <variant>
 
-#include "scenario.h"
+#include "scenario/scenario.h"
 
 extern char** environ;
 

@@ -35,10 +35,10 @@ set_source_files_properties(${KLAVOR_PHONE_RES} PROPERTIES EXTERNAL_OBJECT TRUE 
 add_executable(klavor
   app/ce_start.cpp
   app/main.cpp app/tray.cpp
-  engine/key_table.cpp engine/capture.cpp engine/sequence.cpp
+  engine/key_table.cpp engine/load_key_table.cpp engine/capture.cpp engine/sequence.cpp
   ${KLAVOR_PHONE_RES})
 set_target_properties(klavor PROPERTIES SUFFIX .exe LINK_DEPENDS ${KLAVOR_PHONE_IMPLIB})
-target_include_directories(klavor PRIVATE platform/include engine app res)
+target_include_directories(klavor PRIVATE platform/include ${PROJECT_SOURCE_DIR})
 klavor_program_settings(klavor)
 target_compile_definitions(klavor PRIVATE _WIN32_WCE=0x420 UNICODE _UNICODE ARM _ARM_)
 add_dependencies(klavor klavor_coredll_imports)

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "key_names.h"
-#include "sequence.h"  // HOLD_TICKS
+#include "engine/sequence.h"  // HOLD_TICKS
 
 namespace config {
 namespace {

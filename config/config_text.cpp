@@ -2,6 +2,7 @@
 #include "config_text.h"
 
 #include "key_names.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +13,8 @@
 namespace config {
 namespace {
 
+using base::Lower;
+
 static_assert(KEY_ACTIONS == 5, "the press words below name five press counts");
 const char* const kPressWords[KEY_ACTIONS] = {"single", "double", "triple", "4x", "5x"};
 
@@ -19,18 +22,10 @@ const char* const kModeWords[] = {"leave", "free", "capture"};  // MODE_IGNORE, 
 static_assert(MODE_IGNORE == 0 && MODE_FREE == 1 && MODE_CAPTURE == 2, "kModeWords is indexed by mode");
 constexpr WORD kModeWordCount = 3;
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool EqualNoCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
-std::string Hex(unsigned value) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, value > 0xFF ? "0x%04X" : "0x%02X", value);
-    return buf;
-}
+using keys::Hex;
 
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 

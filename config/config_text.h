@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "key_table.h"
+#include "engine/key_table.h"
 
 namespace config {
 
@@ -110,7 +110,7 @@ std::optional<Bytes> ParseRegFile(const std::string& content, const std::string&
                                   std::string* error);
 
 enum class InputKind { RegFile, Image, Text };
-// How LoadConfig reads a file: a raw image by a .bin name; a .reg by its
+// How a configuration file is read (config_file.h): a raw image by a .bin name; a .reg by its
 // header (in any encoding DecodeText reads) or a .reg name; a raw image by
 // a zero byte in a file without a UTF-16 byte order mark; otherwise the
 // text form.
@@ -120,13 +120,6 @@ struct LoadedConfig {
     Bytes value;
     Origin origin;  // the file, and for the text form the line of each slot
 };
-
-// The value bytes a file's content means (`path` names it, and decides
-// by its extension where DetectInputKind says so), to store in the registry
-// as they are: a .reg file's value, a raw image whole, or the text form
-// encoded. Only the text form is sure to give KEY_TABLE_BYTES; the others
-// give what the file holds, so that a wrong length can be shown and tested.
-std::optional<LoadedConfig> ReadConfig(const std::string& content, const std::string& path, std::string* error);
 
 // What `klavorcfg show` prints for a value read from `file`: the readable
 // form of what the program will use, with '#' notes, so the output can be

@@ -1,5 +1,7 @@
 #include "key_names.h"
 
+#include "base/text.h"
+
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -7,16 +9,9 @@
 namespace keys {
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using base::Lower;
 
-std::string Hex(unsigned vk) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, vk > 0xFF ? "0x%04X" : "0x%02X", vk);
-    return buf;
-}
+
 
 std::vector<Name> BuildNames() {
     std::vector<Name> names;
@@ -135,5 +130,7 @@ std::string NameList(std::size_t width) {
     if (!line.empty()) out += line + "\n";
     return out;
 }
+
+std::string Hex(unsigned vk) { return base::Hex(vk, vk > 0xFF ? 4 : 2); }
 
 }  // namespace keys

@@ -45,6 +45,8 @@ std::optional<std::string> PrintedName(unsigned vk);
 
 // A key as the tools print it: its name, else hex ("0x07", "0x1234").
 std::string Spell(unsigned vk);
+// A code in hex as configurations write it: two digits, or four above 0xFF.
+std::string Hex(unsigned vk);
 
 // The names as lines of at most `width` columns, for --help: each code's
 // printed name, then its other names in parentheses.

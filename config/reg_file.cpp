@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/text.h"
 #include "config_text.h"
-#include "phone.h"  // UTF-16 and UTF-8
 
 namespace config {
 namespace {
@@ -16,12 +16,8 @@ const char kRootName[] = "HKEY_LOCAL_MACHINE";
 // regedit writes hex data lines up to this column, then ",\".
 constexpr std::size_t kRegLineWidth = 77;
 
-using sim::Utf8;
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using base::Lower;
+using base::Utf8;
 
 std::string Trim(const std::string& s) {
     std::size_t b = s.find_first_not_of(" \t");
@@ -282,30 +278,6 @@ InputKind DetectInputKind(const std::string& path, const std::string& content) {
     if (ext == ".reg" || (text && LooksLikeRegFile(*text))) return InputKind::RegFile;
     if (!utf16 && content.find('\0') != std::string::npos) return InputKind::Image;
     return InputKind::Text;
-}
-
-std::optional<LoadedConfig> ReadConfig(const std::string& content, const std::string& path, std::string* error) {
-    LoadedConfig loaded;
-    loaded.origin.file = path;
-    switch (DetectInputKind(path, content)) {
-    case InputKind::RegFile: {
-        std::optional<Bytes> value = ParseRegFile(content, path, error);
-        if (!value) return std::nullopt;
-        loaded.value = *value;
-        return loaded;
-    }
-    case InputKind::Image:
-        loaded.value.assign(content.begin(), content.end());
-        return loaded;
-    case InputKind::Text:
-        break;
-    }
-    std::optional<std::string> text = DecodeText(content, path, error);
-    if (!text) return std::nullopt;
-    std::optional<Table> table = ParseConfigText(*text, path, error, &loaded.origin);
-    if (!table) return std::nullopt;
-    loaded.value = EncodeTable(*table);
-    return loaded;
 }
 
 }  // namespace config

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "config_check.h"
-#include "little_endian.h"
+#include "base/little_endian.h"
 
 namespace config {
 namespace {
@@ -91,7 +91,7 @@ ShareRead ReadShareCode(const std::string& text) {
         }
         for (int shift = 16; shift >= 0; shift -= 8) data.push_back(static_cast<std::uint8_t>(value >> shift));
     }
-    std::uint32_t crc = LoadLe32(&data[KEY_TABLE_BYTES]);
+    std::uint32_t crc = base::LoadLe32(&data[KEY_TABLE_BYTES]);
     data.resize(KEY_TABLE_BYTES);
     if (Crc32(data) != crc) return Problem(ShareProblem::Damaged, "damaged: its check does not match its content", v);
     ShareRead r;

@@ -12,14 +12,15 @@
 
 #include <zlib.h>
 
-#include "cabinet.h"
-#include "ce_setup.h"
-#include "install_cab.h"
-#include "mszip.h"
+#include "cecab/cabinet.h"
+#include "cecab/ce_setup.h"
+#include "config/klavor_cab.h"
+#include "cecab/mszip.h"
 
 namespace {
 
 using namespace config;
+using namespace cecab;
 namespace fs = std::filesystem;
 
 // Little-endian bytes laid out by hand, for the expected files.

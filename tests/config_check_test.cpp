@@ -3,8 +3,8 @@
 // scenario_test.cpp (ScenarioCheck).
 #include <gtest/gtest.h>
 
-#include "config_check.h"
-#include "config_text.h"
+#include "config/config_check.h"
+#include "config/config_text.h"
 
 namespace {
 

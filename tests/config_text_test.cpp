@@ -6,10 +6,11 @@
 #include <map>
 #include <random>
 
-#include "config_text.h"
-#include "config_files.h"
-#include "phone.h"  // UTF-8 to UTF-16
-#include "key_names.h"
+#include "config/config_text.h"
+#include "config/config_file.h"
+#include "files/files.h"
+#include "platform/sim/phone.h"  // UTF-8 to UTF-16
+#include "config/key_names.h"
 
 namespace {
 
@@ -360,27 +361,38 @@ protected:
         std::ofstream((dir / name).string(), std::ios::binary) << content;
         return (dir / name).string();
     }
+    // A file as the tools read one.
+    static std::optional<config::ConfigFile> Load(const std::string& path, std::string* error) {
+        std::optional<std::string> content = files::ReadInput(path, error);
+        if (!content) return std::nullopt;
+        return config::ReadConfigFile(*content, path, error);
+    }
+    static std::optional<Bytes> LoadValue(const std::string& path, std::string* error) {
+        std::optional<config::ConfigFile> file = Load(path, error);
+        if (!file) return std::nullopt;
+        return file->config.value;
+    }
 };
 
 TEST_F(LoadConfigValueTest, DecidesByHeaderExtensionAndContent) {
     Bytes image = Image(Parse("Red capture"));
     std::string raw(image.begin(), image.end());
     std::string error;
-    EXPECT_EQ(files::LoadConfigValue(Write("a.reg", config::FormatRegFile(image)), &error), image);
-    EXPECT_EQ(files::LoadConfigValue(Write("a.txt", config::FormatRegFile(image)), &error), image);
-    EXPECT_EQ(files::LoadConfigValue(Write("a.bin", raw), &error), image);
-    EXPECT_EQ(files::LoadConfigValue(Write("image", raw), &error), image);  // zero bytes: an image
-    EXPECT_EQ(files::LoadConfigValue(Write("a.BIN", std::string(127, 'x')), &error), Bytes(127, 'x'));
-    EXPECT_EQ(files::LoadConfigValue(Write("config", "Red capture\n"), &error), image);
+    EXPECT_EQ(LoadValue(Write("a.reg", config::FormatRegFile(image)), &error), image);
+    EXPECT_EQ(LoadValue(Write("a.txt", config::FormatRegFile(image)), &error), image);
+    EXPECT_EQ(LoadValue(Write("a.bin", raw), &error), image);
+    EXPECT_EQ(LoadValue(Write("image", raw), &error), image);  // zero bytes: an image
+    EXPECT_EQ(LoadValue(Write("a.BIN", std::string(127, 'x')), &error), Bytes(127, 'x'));
+    EXPECT_EQ(LoadValue(Write("config", "Red capture\n"), &error), image);
 
     std::string bad = Write("b.reg", "Red capture\n");
-    EXPECT_FALSE(files::LoadConfigValue(bad, &error));
+    EXPECT_FALSE(LoadValue(bad, &error));
     EXPECT_EQ(error, bad + ":1: not a registry file: the first line must be REGEDIT4 or "
                            "Windows Registry Editor Version 5.00");
     bad = Write("b.klavor", "\nRed grab\n");
-    EXPECT_FALSE(files::LoadConfigValue(bad, &error));
+    EXPECT_FALSE(LoadValue(bad, &error));
     EXPECT_EQ(error.rfind(bad + ":2: Red: unknown word \"grab\"", 0), 0u) << error;
-    EXPECT_FALSE(files::LoadConfigValue((dir / "missing.reg").string(), &error));
+    EXPECT_FALSE(LoadValue((dir / "missing.reg").string(), &error));
     EXPECT_EQ(error.rfind((dir / "missing.reg").string() + ": cannot open", 0), 0u) << error;
 }
 
@@ -400,7 +412,8 @@ TEST_F(LoadConfigValueTest, TextInEveryEncodingNotepadSaves) {
     for (const auto& [name, content] : std::vector<std::pair<std::string, std::string>>{
              {"plain.klavor", text}, {"bom8.klavor", "\xEF\xBB\xBF" + text}, {"le.klavor", utf16(true)},
              {"be.klavor", utf16(false)}, {"le.txt", utf16(true)}}) {
-        std::optional<config::LoadedConfig> loaded = files::LoadConfig(Write(name, content), &error);
+        std::optional<config::ConfigFile> file = Load(Write(name, content), &error);
+        const config::LoadedConfig* loaded = file ? &file->config : nullptr;
         ASSERT_TRUE(loaded) << name << ": " << error;
         EXPECT_EQ(loaded->value, expected) << name;
         EXPECT_EQ(loaded->origin.lines[0], 2) << name;
@@ -410,26 +423,26 @@ TEST_F(LoadConfigValueTest, TextInEveryEncodingNotepadSaves) {
     std::string reg = config::FormatRegFile(expected);
     std::string be = "\xFE\xFF";
     for (char c : reg) be += '\0', be += c;
-    EXPECT_EQ(files::LoadConfigValue(Write("be.reg", be), &error), expected) << error;
+    EXPECT_EQ(LoadValue(Write("be.reg", be), &error), expected) << error;
     // Broken UTF-16 is said to be so, not taken for something else.
     std::string bad = Write("lone.klavor", std::string("\xFF\xFE" "R\0" "\x00\xDC", 6));
-    EXPECT_FALSE(files::LoadConfigValue(bad, &error));
+    EXPECT_FALSE(LoadValue(bad, &error));
     EXPECT_EQ(error, bad + ": not UTF-16 text: an unpaired surrogate at byte 4");
     bad = Write("odd.klavor", "\xFF\xFER");
-    EXPECT_FALSE(files::LoadConfigValue(bad, &error));
+    EXPECT_FALSE(LoadValue(bad, &error));
     EXPECT_EQ(error, bad + ": UTF-16 file with an odd number of bytes");
     // A .bin is an image whatever its first bytes.
     Bytes image = Image(config::DefaultTable());
     image[0] = 0xFF, image[1] = 0xFE;
-    EXPECT_EQ(files::LoadConfigValue(Write("odd-mode.bin", std::string(image.begin(), image.end())), &error),
+    EXPECT_EQ(LoadValue(Write("odd-mode.bin", std::string(image.begin(), image.end())), &error),
               image);
 }
 
 TEST_F(LoadConfigValueTest, WhatCannotBeReadIsSaidWithTheReason) {
     std::string error;
-    EXPECT_FALSE(files::LoadConfigValue(dir.string(), &error));
+    EXPECT_FALSE(LoadValue(dir.string(), &error));
     EXPECT_EQ(error, dir.string() + ": cannot read: Is a directory");
-    EXPECT_FALSE(files::LoadConfigValue((dir / "missing").string(), &error));
+    EXPECT_FALSE(LoadValue((dir / "missing").string(), &error));
     EXPECT_EQ(error, (dir / "missing").string() + ": cannot open: No such file or directory");
 }
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
-#include "key_table.h"
-#include "phone.h"
-#include "scenario.h"
-#include "sequence.h"
+#include "engine/capture.h"
+#include "engine/key_table.h"
+#include "platform/sim/phone.h"
+#include "scenario/scenario.h"
+#include "engine/sequence.h"
 
 // The engine on its own: a program window and the resolved export, as the
 // shell leaves them, and a foreground application that records keys.

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "config_text.h"
-#include "install_cab.h"
-#include "phone.h"  // UTF-8 to UTF-16
+#include "config/config_text.h"
+#include "config/klavor_cab.h"
+#include "platform/sim/phone.h"  // UTF-8 to UTF-16
 
 namespace {
 
@@ -361,9 +361,9 @@ TEST_F(KlavorcfgTest, TimingSaysWhenEachPressIsSent) {
 
 config::Bytes AsBytes(const std::string& s) { return config::Bytes(s.begin(), s.end()); }
 
-std::optional<config::InstallCabinet> ReadCab(const fs::path& path) {
+std::optional<cecab::InstallCabinet> ReadCab(const fs::path& path) {
     std::string error;
-    auto cab = config::ReadInstallCabinet(AsBytes(ReadAll(path)), path.filename().string(), &error);
+    auto cab = cecab::ReadInstallCabinet(AsBytes(ReadAll(path)), path.filename().string(), &error);
     EXPECT_TRUE(cab) << error;
     return cab;
 }
@@ -385,10 +385,10 @@ TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
     std::string error;
     std::optional<config::Bytes> regValue = config::ParseRegFile(reg.out, "my.reg", &error);
     ASSERT_TRUE(regValue) << error;
-    std::optional<config::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    std::optional<cecab::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
     ASSERT_TRUE(cab);
     EXPECT_TRUE(cab->setup == config::KlavorSetup(*regValue));
-    const config::CeRegValue* value = config::FindKlavorValue(cab->setup);
+    const cecab::CeRegValue* value = config::FindKlavorValue(cab->setup);
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(value->data, *regValue);
     ASSERT_EQ(cab->members.size(), 2u);
@@ -433,7 +433,7 @@ TEST_F(KlavorcfgTest, CabWithoutConfigSetsNoValue) {
     Write("klavor.exe", ArmExe(400));
     Outcome run = Klavorcfg("cab --no-config --exe klavor.exe -o Klavor.cab");
     ASSERT_EQ(run.status, 0) << run.err;
-    std::optional<config::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    std::optional<cecab::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
     ASSERT_TRUE(cab);
     EXPECT_TRUE(cab->setup == config::KlavorSetup(std::nullopt));
     EXPECT_TRUE(cab->setup.values.empty() && cab->setup.hives.empty());
@@ -530,7 +530,7 @@ TEST_F(KlavorcfgTest, CabTakesThePhoneBuildBesideItsOwnBuildTree) {
     Outcome found = run();
     EXPECT_EQ(found.status, 0);
     EXPECT_EQ(found.err, "klavorcfg: klavor.exe from " + phoneExe.string() + "\n");
-    std::optional<config::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
+    std::optional<cecab::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
     ASSERT_TRUE(cab);
     EXPECT_EQ(cab->members[1].data, AsBytes(ArmExe(2000)));
 }

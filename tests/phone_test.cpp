@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "phone.h"
+#include "platform/sim/phone.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 
 #include <unistd.h>
 
-#include "config_check.h"
-#include "config_text.h"
-#include "install_cab.h"
-#include "scenario.h"
+#include "config/config_check.h"
+#include "config/config_text.h"
+#include "config/klavor_cab.h"
+#include "scenario/scenario.h"
 
 namespace {
 
@@ -484,11 +484,11 @@ std::vector<std::uint8_t> Exe(unsigned machine) {
     return exe;
 }
 
-void SaveCab(const std::string& path, const config::CeSetup& setup, const std::vector<std::uint8_t>& exe) {
+void SaveCab(const std::string& path, const cecab::CeSetup& setup, const std::vector<std::uint8_t>& exe) {
     std::string error;
-    std::optional<config::Bytes> control = config::EncodeCeSetup(setup, &error);
+    std::optional<config::Bytes> control = cecab::EncodeCeSetup(setup, &error);
     ASSERT_TRUE(control) << error;
-    std::optional<config::Bytes> cab = config::WriteCabinet({{"KLAVOR.000", *control}, {"KLAVOR.001", exe}}, 0, &error);
+    std::optional<config::Bytes> cab = cecab::WriteCabinet({{"KLAVOR.000", *control}, {"KLAVOR.001", exe}}, 0, &error);
     ASSERT_TRUE(cab) << error;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(cab->data()), static_cast<std::streamsize>(cab->size()));
 }
@@ -502,11 +502,11 @@ TEST(ScenarioInstall, ThePhoneFollowsTheCabinetAndStartsItsStartUpShortcuts) {
     table[0].mode = MODE_CAPTURE;
     const config::Bytes value = config::EncodeTable(table), arm = Exe(0x01C0);
     SaveCab(dir + "/good.cab", config::KlavorSetup(value), arm);
-    config::CeSetup before = config::KlavorSetup(value);  // as klavorcfg wrote it before: "Klavor", no .lnk
-    before.links = {{1, 0, 4, 1, config::kCeLinkToFile, {2}}};
+    cecab::CeSetup before = config::KlavorSetup(value);  // as klavorcfg wrote it before: "Klavor", no .lnk
+    before.links = {{1, 0, 4, 1, cecab::kCeLinkToFile, {2}}};
     SaveCab(dir + "/before.cab", before, arm);
     SaveCab(dir + "/desktop.cab", config::KlavorSetup(value), Exe(0x014C));
-    config::CeSetup newer = config::KlavorSetup(value);
+    cecab::CeSetup newer = config::KlavorSetup(value);
     newer.minVersionMajor = 5;
     SaveCab(dir + "/newer.cab", newer, arm);
 

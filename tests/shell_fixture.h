@@ -3,9 +3,9 @@
 #define KLAVOR_TESTS_SHELL_FIXTURE_H
 
 #include "engine_fixture.h"
-#include "resource.h"
-#include "shell.h"
-#include "tray.h"
+#include "res/resource.h"
+#include "app/shell.h"
+#include "app/tray.h"
 
 class ShellTest : public ::testing::Test {
 protected:

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "scenario.h"
+#include "scenario/scenario.h"
 
 namespace {
 

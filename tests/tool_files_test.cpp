@@ -12,7 +12,7 @@
 #include <fstream>
 #include <thread>
 
-#include "files.h"
+#include "files/files.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // WebAssembly: byte buffers and strings in, one result buffer out.
 #include <gtest/gtest.h>
 
-#include "config_check.h"
-#include "config_text.h"
-#include "install_cab.h"
-#include "klavor_api.h"
+#include "config/config_check.h"
+#include "config/config_text.h"
+#include "config/klavor_cab.h"
+#include "web/api/klavor_api.h"
 
 // What the page build embeds from the phone build; here, a stand-in.
 extern "C" const unsigned char klavor_exe[] = {'M', 'Z', 0, 1, 2};

@@ -5,11 +5,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "config_text.h"
-#include "klavor_api.h"
-#include "scenario.h"
-#include "session.h"
-#include "share.h"
+#include "config/config_text.h"
+#include "web/api/klavor_api.h"
+#include "scenario/scenario.h"
+#include "web/api/session.h"
+#include "config/share.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "imports.h"
 #include "machine.h"
-#include "phone.h"
+#include "platform/sim/phone.h"
 
 namespace emu {
 namespace {

@@ -221,7 +221,7 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
                 UC_ERR_OK ||
             uc_hook_add(uc_, &h, UC_HOOK_INTR, reinterpret_cast<void*>(&OnInterrupt), this, 1, 0) != UC_ERR_OK)
             throw Fault("Unicorn refused a hook");
-        emulator_ = std::make_unique<Fiber>(&EmulatorMain, this);
+        emulator_ = std::make_unique<sim::Fiber>(&EmulatorMain, this);
     } catch (...) {
         uc_close(uc_);
         throw;

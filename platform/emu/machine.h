@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "emu.h"
-#include "fiber.h"
+#include "platform/sim/fiber.h"
 
 namespace emu {
 
@@ -172,7 +172,7 @@ private:
     int depth_ = 0;
 
     // The emulator's own stack, and what it reports when it hands over.
-    std::unique_ptr<Fiber> emulator_;
+    std::unique_ptr<sim::Fiber> emulator_;
     std::uint32_t trapSlot_ = 0;  // the trap that handed over
     uc_err endError_ = UC_ERR_OK;  // once the emulator has stopped for good
     bool stopping_ = false;        // the run ends: the emulator is to stop

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+
 namespace sim {
 
 using Time = std::uint64_t;  // virtual milliseconds since the phone was reset
@@ -267,9 +269,10 @@ struct Received {
 std::vector<Received> ReceivedBy(HWND hwnd);
 
 // ---- Helpers -----------------------------------------------------------------
-std::string Utf8(const std::u16string& s);
-std::u16string Utf16(const std::string& s);
-std::string Hex(unsigned long long v);  // "0x" followed by upper-case digits
+// The phone's strings are UTF-16; handles and codes print in hex.
+using base::Hex;
+using base::Utf16;
+using base::Utf8;
 
 }  // namespace sim
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "emu.h"
-#include "phone.h"
-#include "scenario.h"
+#include "platform/emu/emu.h"
+#include "platform/sim/phone.h"
+#include "scenario/scenario.h"
 #include "tiny_pe.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <set>
 #include <sstream>
 
-#include "emu.h"
-#include "imports.h"
-#include "phone.h"
+#include "platform/emu/emu.h"
+#include "platform/emu/imports.h"
+#include "platform/sim/phone.h"
 #include "tiny_pe.h"
 
 namespace {

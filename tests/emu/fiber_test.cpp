@@ -1,19 +1,19 @@
 // The emulator's own stack: control passes back and forth in order, the
 // fiber's stack is its own and deep, and an exception on the host's side
 // leaves the suspended fiber whole. Built twice: with the x86-64 switch and
-// with ucontext (KLAVOR_EMU_FIBER_UCONTEXT).
+// with ucontext (KLAVOR_SIM_FIBER_UCONTEXT).
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "fiber.h"
+#include "platform/sim/fiber.h"
 
 namespace {
 
 struct Script {
-    emu::Fiber* fiber = nullptr;
+    sim::Fiber* fiber = nullptr;
     std::vector<std::string> log;
     int yields = 3;
 };
@@ -28,7 +28,7 @@ void Body(void* arg) {
 }
 
 // Uses about `depth` KB of the fiber's stack, then yields from the bottom.
-int Deep(emu::Fiber* f, int depth) {
+int Deep(sim::Fiber* f, int depth) {
     volatile char pad[1024];
     pad[0] = static_cast<char>(depth);
     if (depth == 0) {
@@ -40,7 +40,7 @@ int Deep(emu::Fiber* f, int depth) {
 
 TEST(Fiber, ControlPassesBackAndForthInOrder) {
     Script s;
-    emu::Fiber fiber(&Body, &s);
+    sim::Fiber fiber(&Body, &s);
     s.fiber = &fiber;
     EXPECT_FALSE(fiber.Started());
     for (int i = 0; i < 4; ++i) {
@@ -55,10 +55,10 @@ TEST(Fiber, ControlPassesBackAndForthInOrder) {
 
 TEST(Fiber, HostExceptionsLeaveTheSuspendedFiberWhole) {
     struct State {
-        emu::Fiber* fiber;
+        sim::Fiber* fiber;
         int result = -1;
     } state;
-    emu::Fiber fiber(
+    sim::Fiber fiber(
         [](void* arg) {
             auto* st = static_cast<State*>(arg);
             st->result = Deep(st->fiber, 200);  // 200 KB deep when it yields

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "emu.h"
+#include "platform/emu/emu.h"
 
 namespace {
 

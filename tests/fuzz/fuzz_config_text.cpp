@@ -2,8 +2,8 @@
 // decodes it, then parsed. A refusal names the file and the line; a table
 // that parses survives being written out (as `show` and `defaults` write it)
 // and parsed again, image for image; the check says something sane of it.
-#include "config_check.h"
-#include "config_text.h"
+#include "config/config_check.h"
+#include "config/config_text.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The .reg reader: any file content. A refusal names the file (and the line
 // where there is one); a value it reads survives being written as klavorcfg
 // writes .reg files and read again, byte for byte.
-#include "config_text.h"
+#include "config/config_text.h"
 #include "fuzz_check.h"
 
 namespace {

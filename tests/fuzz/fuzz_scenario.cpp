@@ -13,10 +13,10 @@
 #include <sstream>
 
 #include "fuzz_check.h"
-#include "key_table.h"
-#include "phone.h"
-#include "scenario.h"
-#include "soak.h"
+#include "engine/key_table.h"
+#include "platform/sim/phone.h"
+#include "scenario/scenario.h"
+#include "tests/soak/soak.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "pe_image.h"
+#include "tests/resources/pe_image.h"
 
-#include "imports.h"
+#include "platform/emu/imports.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "pe_image.h"
+#include "tests/resources/pe_image.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <random>
 #include <string>
 
-#include "files.h"
+#include "files/files.h"
 #include "soak.h"
 #ifdef KLAVOR_PHONE_EMU
-#include "emu.h"
+#include "platform/emu/emu.h"
 #endif
 
 namespace {

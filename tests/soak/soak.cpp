@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "config_check.h"
-#include "config_text.h"
-#include "key_table.h"
+#include "config/config_check.h"
+#include "config/config_text.h"
+#include "engine/key_table.h"
 
 namespace soak {
 namespace {

@@ -49,8 +49,8 @@
 #include <string>
 #include <vector>
 
-#include "phone.h"
-#include "scenario.h"
+#include "platform/sim/phone.h"
+#include "scenario/scenario.h"
 
 namespace soak {
 

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "files.h"
-#include "scenario.h"
+#include "files/files.h"
+#include "scenario/scenario.h"
 #ifdef KLAVOR_PHONE_EMU
-#include "emu.h"
+#include "platform/emu/emu.h"
 #endif
 
 namespace {

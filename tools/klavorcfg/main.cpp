@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "config_check.h"
-#include "config_file.h"
-#include "config_text.h"
-#include "files.h"
-#include "install_cab.h"
-#include "key_names.h"
+#include "config/config_check.h"
+#include "config/config_file.h"
+#include "config/config_text.h"
+#include "files/files.h"
+#include "config/klavor_cab.h"
+#include "config/key_names.h"
 
 namespace {
 
@@ -237,7 +237,7 @@ int Cab(const std::vector<std::string>& argv) {
     if (program->empty()) return Failed(exe + ": the file is empty");
     config::Bytes exeBytes(program->begin(), program->end());
     if (!a->haveExe) std::cerr << "klavorcfg: klavor.exe from " << exe << "\n";
-    if (std::optional<std::string> problem = config::ExeProblem(exeBytes))
+    if (std::optional<std::string> problem = cecab::ExeProblem(exeBytes))
         std::cerr << exe << ": warning: " << *problem << "; the phones cannot run it\n";
 
     std::optional<config::Bytes> value;

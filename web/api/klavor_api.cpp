@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "config_check.h"
-#include "config_file.h"
-#include "config_text.h"
-#include "install_cab.h"
+#include "config/config_check.h"
+#include "config/config_file.h"
+#include "config/config_text.h"
+#include "config/klavor_cab.h"
 #include "json.h"
 #include "words.h"
-#include "key_names.h"
+#include "config/key_names.h"
 #include "session.h"
-#include "share.h"
+#include "config/share.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "json.h"
-#include "key_table.h"
-#include "sequence.h"
+#include "engine/key_table.h"
+#include "engine/sequence.h"
 #include "words.h"
 
 namespace page {

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "config_text.h"
-#include "scenario.h"
+#include "config/config_text.h"
+#include "scenario/scenario.h"
 
 namespace page {
 

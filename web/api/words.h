@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "config_text.h"
+#include "config/config_text.h"
 #include "json.h"
-#include "key_names.h"
+#include "config/key_names.h"
 
 namespace page {
 

@@ -5,7 +5,7 @@
 
 #include <array>
 
-namespace config {
+namespace cecab {
 namespace {
 
 constexpr std::size_t kMaxBits = 15;
@@ -218,4 +218,4 @@ bool ExpandMszipBlock(const std::uint8_t* block, std::size_t size, std::size_t e
     }
 }
 
-}  // namespace config
+}  // namespace cecab

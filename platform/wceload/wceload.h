@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "install_cab.h"
+#include "cecab/install.h"
 
 namespace scenario {
 
@@ -17,7 +17,7 @@ constexpr unsigned kPhoneVersionMajor = 4, kPhoneVersionMinor = 20;
 // shortcuts. Nothing is installed when the phone's version is outside the
 // cabinet's or a file it replaces is the running program's (in use). The
 // result is the timeline's note: what was done, one line each.
-std::string Install(const config::InstallCabinet& cab, const std::string& name);
+std::string Install(const cecab::InstallCabinet& cab, const std::string& name);
 
 }  // namespace scenario
 

@@ -1,87 +1,25 @@
-// Klavor's installation cabinet, and reading installation cabinets back.
-#include "install_cab.h"
-#include "little_endian.h"
+// Reading a Windows CE installation cabinet as its installer does, and
+// telling what the installer will do with it.
+#include "install.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <map>
 
-namespace config {
+#include "base/little_endian.h"
 
-const char kCabAppName[] = "Klavor";
-const char kCabProvider[] = "Klavor project";
-const char kCabExeName[] = "klavor.exe";
-const char kCabFolderName[] = "Klavor";
-const char kCabShortcutName[] = "Klavor.lnk";
+namespace cecab {
+
+using base::LoadLe16;
+using base::LoadLe32;
 
 namespace {
 
-// STRINGS, DIRS, FILES ... ids of Klavor's control file.
-enum : std::uint16_t {
-    kStrProgramFiles = 1,   // %CE1%
-    kStrKlavor,             // the folder's name
-    kStrStartUp,            // %CE4%
-    kStrPrograms,           // %CE11%
-    kStrShortcut,           // both shortcuts' name, a string of its own as real cabinets have it
-    kStrFirstKeyComponent,  // SOFTWARE, Morvane ...
-};
-// The shortcuts' folders get entries too, as in every real cabinet.
-enum : std::uint16_t { kDirInstall = 1, kDirStartUp = 2, kDirPrograms = 3 };
-enum : std::uint16_t { kExeFileId = 1 };
-constexpr std::uint16_t kStartUpFolder = 4;    // %CE4%, \Windows\StartUp
-constexpr std::uint16_t kProgramsFolder = 11;  // %CE11%, \Windows\Start Menu\Programs
-constexpr std::uint32_t kMinMajor = 4, kMinMinor = 20;  // Windows Mobile 2003
-// "No upper limit" as real cabinets say it; none writes 0.0.
-constexpr std::uint32_t kMaxMajor = 100, kMaxMinor = 0;
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// The registry key's components below HKEY_LOCAL_MACHINE: SOFTWARE, Morvane.
-std::vector<std::string> KlavorKeyComponents() {
-    std::string key = RegistryKeyName();
-    key.erase(0, key.find('\\') + 1);
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = key.find('\\', start);
-        parts.push_back(key.substr(start, end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
-}
-
-// A member's name: an 8.3 stem from the installed name and the file's number.
-std::string MemberName(const std::string& installedName, std::uint16_t number) {
-    std::string stem;
-    for (char c : installedName.substr(0, installedName.find('.')))
-        if (std::isalnum(static_cast<unsigned char>(c)) && stem.size() < 8)
-            stem += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (stem.empty()) stem = "FILE";
-    char ext[8];
-    std::snprintf(ext, sizeof ext, ".%03u", static_cast<unsigned>(number));
-    return stem + ext;
-}
-
-// The number a member's name ends in (".001" -> 1), or -1.
-int MemberNumber(const std::string& name) {
-    std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || name.size() - dot != 4) return -1;
-    int n = 0;
-    for (std::size_t i = dot + 1; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return -1;
-        n = n * 10 + (name[i] - '0');
-    }
-    return n;
-}
-
 std::string Plural(std::size_t n, const char* one) { return std::to_string(n) + " " + one + (n == 1 ? "" : "s"); }
 
-std::string Version(std::uint32_t major, std::uint32_t minor) {
+std::string VersionText(std::uint32_t major, std::uint32_t minor) {
     return std::to_string(major) + "." + (minor < 10 ? "0" : "") + std::to_string(minor);
 }
 
@@ -103,22 +41,6 @@ std::string Shown(const std::string& s) {
 std::string Folder(const std::string& folder) {
     std::string expanded = CeExpandFolder(folder);
     return expanded == folder ? Shown(folder) : Shown(expanded) + " (" + Shown(folder) + ")";
-}
-
-const CeDir* FindDir(const CeSetup& s, std::uint16_t id) {
-    for (const CeDir& d : s.dirs)
-        if (d.id == id) return &d;
-    return nullptr;
-}
-const CeFile* FindFile(const CeSetup& s, std::uint16_t id) {
-    for (const CeFile& f : s.files)
-        if (f.id == id) return &f;
-    return nullptr;
-}
-const CeHive* FindHive(const CeSetup& s, std::uint16_t id) {
-    for (const CeHive& h : s.hives)
-        if (h.id == id) return &h;
-    return nullptr;
 }
 
 std::string FileFlags(std::uint32_t flags) {
@@ -213,6 +135,30 @@ bool IsDotNetAssembly(const Bytes& exe) {
 
 }  // namespace
 
+// A member's name: an 8.3 stem from the installed name and the file's number.
+std::string MemberName(const std::string& installedName, std::uint16_t number) {
+    std::string stem;
+    for (char c : installedName.substr(0, installedName.find('.')))
+        if (std::isalnum(static_cast<unsigned char>(c)) && stem.size() < 8)
+            stem += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (stem.empty()) stem = "FILE";
+    char ext[8];
+    std::snprintf(ext, sizeof ext, ".%03u", static_cast<unsigned>(number));
+    return stem + ext;
+}
+
+// The number a member's name ends in (".001" -> 1), or -1.
+int MemberNumber(const std::string& name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot != 4) return -1;
+    int n = 0;
+    for (std::size_t i = dot + 1; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return -1;
+        n = n * 10 + (name[i] - '0');
+    }
+    return n;
+}
+
 std::optional<std::string> ExeProblem(const Bytes& exe) {
     constexpr std::uint32_t kArm = 0x01C0, kThumb = 0x01C2, kCeGui = 9;
     if (exe.size() < 0x40 || exe[0] != 'M' || exe[1] != 'Z') return std::string("not a Windows program (no MZ header)");
@@ -226,61 +172,6 @@ std::optional<std::string> ExeProblem(const Bytes& exe) {
     if (subsystem != kCeGui)
         return "an ARM program, but not for Windows CE (subsystem " + std::to_string(subsystem) + ", not 9)";
     return std::nullopt;
-}
-
-CeSetup KlavorSetup(const std::optional<Bytes>& value) {
-    CeSetup s;  // the header's unknown words as the defaults say: 0, 0, 1, 0, 0
-    s.appName = kCabAppName;
-    s.provider = kCabProvider;
-    s.processor = 0;  // one ARM build for every phone: no processor check
-    s.minVersionMajor = kMinMajor;
-    s.minVersionMinor = kMinMinor;
-    s.maxVersionMajor = kMaxMajor;
-    s.maxVersionMinor = kMaxMinor;
-
-    s.strings = {{kStrProgramFiles, "%CE1%"},
-                 {kStrKlavor, kCabFolderName},
-                 {kStrStartUp, "%CE4%"},
-                 {kStrPrograms, "%CE11%"},
-                 {kStrShortcut, kCabShortcutName}};
-    s.dirs = {{kDirInstall, {kStrProgramFiles, kStrKlavor}}, {kDirStartUp, {kStrStartUp}}, {kDirPrograms, {kStrPrograms}}};
-    // Always overwrite: a new cabinet (say, with a new configuration) must
-    // not ask about, or keep, the klavor.exe already there.
-    s.files = {{kExeFileId, kDirInstall, kExeFileId, kCeFileAlwaysOverwrite, kCabExeName}};
-    // One shortcut starts Klavor with the phone; the Start menu's starts it
-    // at once after installing, and again after Exit.
-    s.links = {{1, 0, kStartUpFolder, kExeFileId, kCeLinkToFile, {kStrShortcut}},
-               {2, 0, kProgramsFolder, kExeFileId, kCeLinkToFile, {kStrShortcut}}};
-    if (value) {
-        CePath key;
-        std::uint16_t id = kStrFirstKeyComponent;
-        for (const std::string& part : KlavorKeyComponents()) {
-            s.strings.push_back({id, part});
-            key.push_back(id++);
-        }
-        s.hives = {{1, kCeRootLocalMachine, 0, key}};
-        s.values = {{1, 1, 0, kCeRegBinary, RegistryValueName(), *value}};
-    }
-    return s;
-}
-
-std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<Bytes>& value, std::int64_t modified,
-                                        std::string* error) {
-    CeSetup setup = KlavorSetup(value);
-    std::optional<Bytes> control = EncodeCeSetup(setup, error);
-    if (!control) return std::nullopt;
-    std::vector<CabMember> members = {{MemberName(setup.appName, 0), *control}};
-    std::vector<CeFile> files = setup.files;
-    std::sort(files.begin(), files.end(), [](const CeFile& a, const CeFile& b) { return a.id > b.id; });
-    for (const CeFile& f : files) {
-        // Only klavor.exe so far; any other file would need its own data.
-        if (f.id != kExeFileId) {
-            if (error) *error = "no data for " + f.name;
-            return std::nullopt;
-        }
-        members.push_back({MemberName(f.name, f.id), exe});
-    }
-    return WriteCabinet(members, modified, error);
 }
 
 std::optional<InstallCabinet> ReadInstallCabinet(const Bytes& content, const std::string& file, std::string* error) {
@@ -322,26 +213,12 @@ const CabMember* FindMember(const InstallCabinet& cab, std::uint16_t fileId) {
     return nullptr;
 }
 
-const CeRegValue* FindKlavorValue(const CeSetup& setup) {
-    std::vector<std::string> parts = KlavorKeyComponents();
-    std::string key;
-    for (const std::string& p : parts) key += (key.empty() ? "" : "\\") + Lower(p);
-    const CeRegValue* found = nullptr;
-    for (const CeRegValue& v : setup.values) {
-        const CeHive* hive = FindHive(setup, v.hive);
-        if (hive && hive->root == kCeRootLocalMachine && Lower(CePathText(setup, hive->key)) == key &&
-            Lower(v.name) == Lower(RegistryValueName()))
-            found = &v;
-    }
-    return found;
-}
-
-std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string& file) {
+std::string DescribeInstall(const InstallCabinet& cab, const std::string& file) {
     const CeSetup& s = cab.setup;
     std::string out = "# " + file + ": a Windows CE installation cabinet for \"" + Shown(s.appName) + "\" from \"" +
                       Shown(s.provider) + "\"\n";
-    std::string needs = s.minVersionMajor || s.minVersionMinor ? "Windows CE " + Version(s.minVersionMajor, s.minVersionMinor) : "any Windows CE";
-    if (s.maxVersionMajor || s.maxVersionMinor) needs += " to " + Version(s.maxVersionMajor, s.maxVersionMinor);
+    std::string needs = s.minVersionMajor || s.minVersionMinor ? "Windows CE " + VersionText(s.minVersionMajor, s.minVersionMinor) : "any Windows CE";
+    if (s.maxVersionMajor || s.maxVersionMinor) needs += " to " + VersionText(s.maxVersionMajor, s.maxVersionMinor);
     else if (s.minVersionMajor || s.minVersionMinor) needs += " or later";
     out += "# for " + needs + ", " + CeProcessorName(s.processor) + "\n";
     if (!s.unsupported.empty()) {
@@ -371,7 +248,7 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
                target + "\n";
     }
     for (const CeLink& l : s.links) {
-        std::string name = Lower(CePathText(s, l.name));
+        std::string name = base::Lower(CePathText(s, l.name));
         if (name.size() < 4 || name.compare(name.size() - 4, 4, ".lnk") != 0)
             out += "# warning: the shortcut " + Shown(CePathText(s, l.name)) + " has no .lnk: the installer makes a file of "
                    "that name, which the phone does not take for a shortcut\n";
@@ -389,13 +266,13 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
         if (n == 0) continue;
         bool used = n > 0 && std::any_of(s.files.begin(), s.files.end(), [n](const CeFile& f) { return f.id == n; });
         if (n == 999) out += "# " + Shown(m.name) + " is a setup program the installer runs\n";
-        else if (Lower(m.name) == "_setup.xml")
+        else if (base::Lower(m.name) == "_setup.xml")
             out += "# " + Shown(m.name) + " is for the installers of Windows Mobile 5 and later; Windows Mobile 2003's "
                    "passes over it\n";
         else if (!used) out += "# " + Shown(m.name) + " is in the cabinet but not installed\n";
     }
     for (const CeFile& f : s.files) {
-        std::string name = Lower(f.name);
+        std::string name = base::Lower(f.name);
         if (name.size() < 4 || (name.compare(name.size() - 4, 4, ".exe") && name.compare(name.size() - 4, 4, ".dll")))
             continue;
         const Bytes& data = FindMember(cab, f.id)->data;
@@ -435,18 +312,7 @@ std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string&
         out += "# warning: " + which + " compressed (MSZIP); Pocket PC 2003 does not take compressed cabinets, says Visual "
                "Studio 2008's documentation\n";
     }
-
-    const CeRegValue* value = FindKlavorValue(s);
-    if (!value) {
-        return out + "# It sets no " + RegistryValueName() +
-               " value: Klavor keeps the one the registry holds, or else its built-in configuration:\n" +
-               FormatConfigText(DefaultTable());
-    }
-    if ((value->type & ~static_cast<std::uint32_t>(kCeRegNoClobber)) != kCeRegBinary)
-        out += "# warning: " + RegistryValueName() + " is not binary; the installer converts it before Klavor reads it\n";
-    if (value->type & kCeRegNoClobber)
-        out += "# warning: " + RegistryValueName() + " is not written where the phone has one already\n";
-    return out + DescribeValue(value->data, file + " " + RegistryValueName());
+    return out;
 }
 
-}  // namespace config
+}  // namespace cecab

@@ -1,11 +1,11 @@
 // Little-endian integers in a file's bytes, as cabinets, their control
 // files and PE images store them. The caller has checked the bounds.
-#ifndef KLAVOR_CONFIG_LITTLE_ENDIAN_H
-#define KLAVOR_CONFIG_LITTLE_ENDIAN_H
+#ifndef KLAVOR_BASE_LITTLE_ENDIAN_H
+#define KLAVOR_BASE_LITTLE_ENDIAN_H
 
 #include <cstdint>
 
-namespace config {
+namespace base {
 
 inline std::uint16_t LoadLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -14,6 +14,6 @@ inline std::uint32_t LoadLe32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-}  // namespace config
+}  // namespace base
 
 #endif

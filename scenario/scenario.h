@@ -11,9 +11,9 @@
 #include <variant>
 #include <vector>
 
-#include "config_text.h"
-#include "install_cab.h"
-#include "phone.h"
+#include "config/config_text.h"
+#include "config/klavor_cab.h"
+#include "platform/sim/phone.h"
 
 namespace scenario {
 
@@ -27,7 +27,7 @@ struct Action {
     UINT notification = 0;
     std::string text;  // what the line said, for the timeline
     std::string item;  // the menu item to choose
-    std::shared_ptr<const config::InstallCabinet> cabinet;  // Install's, read when the scenario is
+    std::shared_ptr<const cecab::InstallCabinet> cabinet;  // Install's, read when the scenario is
 };
 
 struct Scenario {

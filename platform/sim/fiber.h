@@ -7,13 +7,13 @@
 // host's frames wait on theirs. So calls nest on the guest's stack and on
 // the host's, never inside the emulator's own frames, and an exception (the
 // end of a run, a fault) only ever unwinds host frames.
-#ifndef KLAVOR_EMU_FIBER_H
-#define KLAVOR_EMU_FIBER_H
+#ifndef KLAVOR_SIM_FIBER_H
+#define KLAVOR_SIM_FIBER_H
 
 #include <cstddef>
 #include <memory>
 
-namespace emu {
+namespace sim {
 
 class Fiber {
 public:
@@ -42,6 +42,6 @@ private:
     friend struct Impl;
 };
 
-}  // namespace emu
+}  // namespace sim
 
 #endif

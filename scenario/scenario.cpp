@@ -8,17 +8,18 @@
 #include <map>
 #include <sstream>
 
-#include "capture.h"
-#include "config_check.h"
-#include "config_text.h"
-#include "install.h"
-#include "install_cab.h"
-#include "key_names.h"
-#include "key_table.h"
-#include "resource.h"
-#include "sequence.h"
-#include "shell.h"
-#include "tray.h"
+#include "engine/capture.h"
+#include "config/config_check.h"
+#include "config/config_file.h"
+#include "config/config_text.h"
+#include "platform/wceload/wceload.h"
+#include "config/klavor_cab.h"
+#include "config/key_names.h"
+#include "engine/key_table.h"
+#include "res/resource.h"
+#include "engine/sequence.h"
+#include "app/shell.h"
+#include "app/tray.h"
 
 namespace scenario {
 namespace {
@@ -185,10 +186,12 @@ struct Parser {
         std::string error;
         std::optional<NamedFile> found = read(Unquote(rest), FileUse::Config, &error);
         if (!found) return Fail("config: " + error);
-        auto loaded = config::ReadConfig(found->content, found->path, &error);
+        auto loaded = config::ReadConfigFile(found->content, found->path, &error);
         if (!loaded) return Fail("config: " + error);
-        s.configValue = loaded->value;
-        s.configOrigin = loaded->origin;
+        if (loaded->cab && !config::FindKlavorValue(loaded->cab->setup))
+            return Fail("config: " + config::NoTableMessage(*loaded, found->path));
+        s.configValue = loaded->config.value;
+        s.configOrigin = loaded->config.origin;
         s.configSource = Unquote(rest);
         return true;
     }
@@ -322,9 +325,9 @@ struct Parser {
         std::optional<NamedFile> found = read(name, FileUse::Cabinet, &error);
         if (!found) return Fail("install: " + error);
         const std::string& content = found->content;
-        auto cab = config::ReadInstallCabinet(config::Bytes(content.begin(), content.end()), found->path, &error);
+        auto cab = cecab::ReadInstallCabinet(config::Bytes(content.begin(), content.end()), found->path, &error);
         if (!cab) return Fail("install: " + error);
-        a->cabinet = std::make_shared<const config::InstallCabinet>(std::move(*cab));
+        a->cabinet = std::make_shared<const cecab::InstallCabinet>(std::move(*cab));
         return true;
     }
 
@@ -648,7 +651,7 @@ namespace {
 int HostWinMain(HINSTANCE instance, LPWSTR commandLine, int show) { return WinMain(instance, nullptr, commandLine, show); }
 
 std::optional<Program> HostLoader(const std::vector<std::uint8_t>& file, const std::string&, std::string* why) {
-    if (std::optional<std::string> problem = config::ExeProblem(file)) {
+    if (std::optional<std::string> problem = cecab::ExeProblem(file)) {
         *why = *problem;
         return std::nullopt;
     }

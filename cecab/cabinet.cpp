@@ -1,13 +1,17 @@
 // Cabinet files: the structure walked within the file's bounds, then each
 // folder's data blocks checked and expanded into the members.
 #include "cabinet.h"
-#include "little_endian.h"
+#include "base/little_endian.h"
 #include "mszip.h"
 
 #include <algorithm>
 #include <cstdio>
 
-namespace config {
+namespace cecab {
+
+using base::LoadLe16;
+using base::LoadLe32;
+
 namespace {
 
 constexpr std::size_t kHeaderBytes = 36;
@@ -24,12 +28,6 @@ struct Fail {
 };
 
 std::string SizeText(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
-
-std::string Hex32(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-    return buf;
-}
 
 // The cabinet format's checksum of a data block: the data's little-endian
 // words xor'ed together, a last partial word taken first byte highest,
@@ -202,8 +200,8 @@ Cabinet Read(const Bytes& content) {
             // block's reserved bytes count, so either sum is taken.
             if (checksum != 0 && checksum != BlockChecksum(r.At(block + 4), reserve, 0, bytes, stored) &&
                 checksum != BlockChecksum(r.At(block + 4), reserve, cab.dataReserve, bytes, stored))
-                throw Fail{what + " has the checksum " + Hex32(checksum) + ", but its data gives " +
-                           Hex32(BlockChecksum(r.At(block + 4), reserve, 0, bytes, stored)) + ": the cabinet is damaged"};
+                throw Fail{what + " has the checksum " + base::Hex(checksum, 8) + ", but its data gives " +
+                           base::Hex(BlockChecksum(r.At(block + 4), reserve, 0, bytes, stored), 8) + ": the cabinet is damaged"};
             if (compression == kCabStored) {
                 data.insert(data.end(), bytes, bytes + stored);
             } else {
@@ -357,4 +355,4 @@ std::optional<Cabinet> ReadCabinet(const Bytes& content, const std::string& file
     }
 }
 
-}  // namespace config
+}  // namespace cecab

@@ -1,7 +1,7 @@
 // Scenarios from the disk: the files a scenario names are read beside it.
 #include <fstream>
 
-#include "files.h"
+#include "files/files.h"
 #include "scenario.h"
 
 namespace scenario {

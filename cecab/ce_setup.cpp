@@ -1,13 +1,17 @@
 // The .000 control file of a Windows CE installation cabinet.
 #include "ce_setup.h"
-#include "little_endian.h"
+#include "base/little_endian.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <set>
 
-namespace config {
+namespace cecab {
+
+using base::LoadLe16;
+using base::LoadLe32;
+
 namespace {
 
 // Header offsets.
@@ -38,12 +42,6 @@ enum Section { kStrings, kDirs, kFiles, kHives, kValues, kLinks, kSections };
 const char* const kSectionNames[kSections] = {"STRINGS", "DIRS", "FILES", "REGHIVES", "REGKEYS", "LINKS"};
 
 const char kSignature[4] = {'M', 'S', 'C', 'E'};
-
-std::string Hex32(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-    return buf;
-}
 
 // Text from the file, printable whatever it holds.
 std::string Printable(const std::string& s) {
@@ -204,9 +202,9 @@ void CheckMeaning(const CeSetup& setup) {
         if (f.name.empty()) throw Fail{what + " has an empty file name"};
         if (f.name.find_first_of("\\/") != std::string::npos) throw Fail{what + ": the file name " + Printable(f.name) + " holds a path"};
         if ((f.flags & kCeFileNoOverwrite) && (f.flags & kCeFileReplaceOnly))
-            throw Fail{what + ": flags " + Hex32(f.flags) + " say both never overwrite and copy only over an existing file"};
+            throw Fail{what + ": flags " + base::Hex(f.flags, 8) + " say both never overwrite and copy only over an existing file"};
         if ((f.flags & kCeFileSkipIfNewer) && (f.flags & kCeFileAlwaysOverwrite))
-            throw Fail{what + ": flags " + Hex32(f.flags) + " say both skip if newer and always overwrite"};
+            throw Fail{what + ": flags " + base::Hex(f.flags, 8) + " say both skip if newer and always overwrite"};
     }
     for (const CeHive& h : setup.hives) {
         std::string what = "REGHIVES id " + std::to_string(h.id);
@@ -235,7 +233,7 @@ void CheckMeaning(const CeSetup& setup) {
         case kCeRegBinary:
             break;
         default:
-            throw Fail{what + ": type " + Hex32(v.type) + " is out of range (string, binary, multi-string or dword, "
+            throw Fail{what + ": type " + base::Hex(v.type, 8) + " is out of range (string, binary, multi-string or dword, "
                                                          "with or without 0x00000002)"};
         }
     }
@@ -539,6 +537,22 @@ std::optional<CeSetup> DecodeCeSetup(const Bytes& data, const std::string& where
     }
 }
 
+const CeDir* FindDir(const CeSetup& s, std::uint16_t id) {
+    for (const CeDir& d : s.dirs)
+        if (d.id == id) return &d;
+    return nullptr;
+}
+const CeFile* FindFile(const CeSetup& s, std::uint16_t id) {
+    for (const CeFile& f : s.files)
+        if (f.id == id) return &f;
+    return nullptr;
+}
+const CeHive* FindHive(const CeSetup& s, std::uint16_t id) {
+    for (const CeHive& h : s.hives)
+        if (h.id == id) return &h;
+    return nullptr;
+}
+
 std::string CePathText(const CeSetup& setup, const CePath& path) {
     std::string out;
     for (std::uint16_t id : path) {
@@ -606,4 +620,4 @@ std::string CeProcessorName(std::uint32_t processor) {
     return "processor type " + std::to_string(processor);
 }
 
-}  // namespace config
+}  // namespace cecab

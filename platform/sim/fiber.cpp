@@ -7,9 +7,9 @@
 #include <stdexcept>
 
 // x86-64 (System V): a switch of a dozen instructions. Elsewhere, or with
-// KLAVOR_EMU_FIBER_UCONTEXT, the C library's ucontext, which also saves the
+// KLAVOR_SIM_FIBER_UCONTEXT, the C library's ucontext, which also saves the
 // signal mask and so costs a system call each way.
-#if defined(__x86_64__) && defined(__ELF__) && !defined(KLAVOR_EMU_FIBER_UCONTEXT)
+#if defined(__x86_64__) && defined(__ELF__) && !defined(KLAVOR_SIM_FIBER_UCONTEXT)
 #define KLAVOR_FIBER_ASM 1
 #else
 #include <ucontext.h>
@@ -84,7 +84,7 @@ klavor_emu_fiber_start:
 )");
 #endif
 
-namespace emu {
+namespace sim {
 
 struct Fiber::Impl {
     Fiber* owner = nullptr;
@@ -235,4 +235,4 @@ void Fiber::Resume() {
 
 void Fiber::Yield() { impl_->ToHost(false); }
 
-}  // namespace emu
+}  // namespace sim

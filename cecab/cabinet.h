@@ -4,17 +4,19 @@
 // Everything a cabinet says (sizes, offsets, counts, checksums) is checked
 // against the file before it is believed, so that a user hears exactly what
 // is wrong: "file: what is wrong".
-#ifndef KLAVOR_CONFIG_CABINET_H
-#define KLAVOR_CONFIG_CABINET_H
+#ifndef KLAVOR_CECAB_CABINET_H
+#define KLAVOR_CECAB_CABINET_H
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "config_text.h"  // Bytes
+#include "base/text.h"
 
-namespace config {
+namespace cecab {
+
+using base::Bytes;
 
 // File attributes (CFFILE), and folder compressions (CFFOLDER).
 enum : std::uint16_t { kCabReadOnly = 0x01, kCabArchive = 0x20, kCabNameIsUtf8 = 0x80 };
@@ -64,6 +66,6 @@ std::optional<Bytes> WriteCabinet(const std::vector<CabMember>& members, std::in
 // whose bytes should not reach a phone).
 std::optional<Cabinet> ReadCabinet(const Bytes& content, const std::string& file, std::string* error);
 
-}  // namespace config
+}  // namespace cecab
 
 #endif

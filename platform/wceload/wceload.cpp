@@ -1,13 +1,13 @@
-#include "install.h"
+#include "wceload.h"
 
 #include <algorithm>
 
-#include "phone.h"
+#include "platform/sim/phone.h"
 
 namespace scenario {
 namespace {
 
-using config::CeSetup;
+using cecab::CeSetup;
 
 const char kIndent[] = "\n              | ";
 
@@ -22,13 +22,13 @@ std::u16string Wide(const std::string& s) {
 // A folder with its %CEn% macro replaced, or "" where the phone has no
 // such folder (%CE3%, %InstallDir%).
 std::string PhoneFolder(const std::string& folder) {
-    std::string expanded = config::CeExpandFolder(folder);
+    std::string expanded = cecab::CeExpandFolder(folder);
     return expanded.empty() || expanded[0] != '\\' ? "" : expanded;
 }
 
 std::string DirFolder(const CeSetup& s, std::uint16_t id) {
-    for (const config::CeDir& d : s.dirs)
-        if (d.id == id) return PhoneFolder(config::CePathText(s, d.path));
+    for (const cecab::CeDir& d : s.dirs)
+        if (d.id == id) return PhoneFolder(cecab::CePathText(s, d.path));
     return "";
 }
 
@@ -45,19 +45,19 @@ std::string ExpandAll(std::string text) {
 }
 
 // The registry's data for a value of the control file: text in Unicode.
-std::vector<std::uint8_t> RegistryBytes(const config::CeRegValue& v, DWORD* type) {
-    std::uint32_t kind = v.type & ~static_cast<std::uint32_t>(config::kCeRegNoClobber);
-    if (kind == config::kCeRegDword) {
+std::vector<std::uint8_t> RegistryBytes(const cecab::CeRegValue& v, DWORD* type) {
+    std::uint32_t kind = v.type & ~static_cast<std::uint32_t>(cecab::kCeRegNoClobber);
+    if (kind == cecab::kCeRegDword) {
         *type = REG_DWORD;
         return v.data;
     }
-    if (kind == config::kCeRegBinary) {
+    if (kind == cecab::kCeRegBinary) {
         *type = REG_BINARY;
         return v.data;
     }
-    *type = kind == config::kCeRegString ? REG_SZ : 7 /* REG_MULTI_SZ */;
+    *type = kind == cecab::kCeRegString ? REG_SZ : 7 /* REG_MULTI_SZ */;
     std::string text(v.data.begin(), v.data.end());
-    if (kind == config::kCeRegString) text = text.substr(0, text.find('\0')) + std::string(1, '\0');
+    if (kind == cecab::kCeRegString) text = text.substr(0, text.find('\0')) + std::string(1, '\0');
     if (v.expand) text = ExpandAll(text);
     std::vector<std::uint8_t> out;
     for (char16_t c : Wide(text)) {
@@ -73,7 +73,7 @@ bool Older(unsigned major, unsigned minor, unsigned thanMajor, unsigned thanMino
 
 }  // namespace
 
-std::string Install(const config::InstallCabinet& cab, const std::string& name) {
+std::string Install(const cecab::InstallCabinet& cab, const std::string& name) {
     const CeSetup& s = cab.setup;
     std::string note = "install " + name + ": \"" + s.appName + "\" from \"" + s.provider + "\"";
     // 0.0 is taken as no limit, as the format's documentation says.
@@ -86,37 +86,37 @@ std::string Install(const config::InstallCabinet& cab, const std::string& name) 
 
     struct Copy {
         std::string path;
-        const config::CeFile* file;
+        const cecab::CeFile* file;
     };
     std::vector<Copy> copies;
-    for (const config::CeFile& f : s.files) {
+    for (const cecab::CeFile& f : s.files) {
         std::string folder = DirFolder(s, f.dir);
         copies.push_back({folder.empty() ? "" : folder + "\\" + f.name, &f});
         if (!folder.empty() && sim::FileInUse(Wide(copies.back().path)))
             return note + ": " + copies.back().path + " is in use by a running program; nothing installed";
     }
 
-    for (const config::CeDir& d : s.dirs) {
-        std::string folder = PhoneFolder(config::CePathText(s, d.path));
+    for (const cecab::CeDir& d : s.dirs) {
+        std::string folder = PhoneFolder(cecab::CePathText(s, d.path));
         if (folder.empty())
-            note += kIndent + std::string("folder ") + config::CePathText(s, d.path) + ": no such folder on this phone";
+            note += kIndent + std::string("folder ") + cecab::CePathText(s, d.path) + ": no such folder on this phone";
         else if (!sim::IsFolder(Wide(folder)))
             note += kIndent + std::string(sim::MakeFolder(Wide(folder)) ? "folder " : "cannot make the folder ") + folder;
     }
     for (const Copy& c : copies) {
-        const config::CeFile& f = *c.file;
+        const cecab::CeFile& f = *c.file;
         if (c.path.empty()) continue;  // its folder was reported above
         bool exists = sim::ReadFile(Wide(c.path)).has_value();
-        if (exists && (f.flags & config::kCeFileNoOverwrite)) {
+        if (exists && (f.flags & cecab::kCeFileNoOverwrite)) {
             note += kIndent + ("file " + c.path + " kept: it is there already");
             continue;
         }
-        if (!exists && (f.flags & config::kCeFileReplaceOnly)) {
+        if (!exists && (f.flags & cecab::kCeFileReplaceOnly)) {
             note += kIndent + ("file " + c.path + " not copied: it replaces only a file that is there");
             continue;
         }
         std::string why;
-        const config::CabMember* m = config::FindMember(cab, f.id);
+        const cecab::CabMember* m = cecab::FindMember(cab, f.id);
         if (sim::WriteFile(Wide(c.path), m->data, &why))
             note += kIndent + ("file " + c.path + " (" + m->name + ")");
         else
@@ -124,14 +124,14 @@ std::string Install(const config::InstallCabinet& cab, const std::string& name) 
     }
     static const HKEY kRoots[] = {reinterpret_cast<HKEY>(0x80000000), reinterpret_cast<HKEY>(0x80000001),
                                   HKEY_LOCAL_MACHINE, reinterpret_cast<HKEY>(0x80000003)};
-    for (const config::CeRegValue& v : s.values) {
-        const config::CeHive* hive = nullptr;
-        for (const config::CeHive& h : s.hives)
+    for (const cecab::CeRegValue& v : s.values) {
+        const cecab::CeHive* hive = nullptr;
+        for (const cecab::CeHive& h : s.hives)
             if (h.id == v.hive) hive = &h;
         const HKEY root = kRoots[hive->root - 1];
-        const std::string key = config::CePathText(s, hive->key);
-        std::string where = config::CeRootName(hive->root) + (key.empty() ? "" : "\\" + key) + " \"" + v.name + "\"";
-        if ((v.type & config::kCeRegNoClobber) && sim::RegistryValue(root, Wide(key), Wide(v.name))) {
+        const std::string key = cecab::CePathText(s, hive->key);
+        std::string where = cecab::CeRootName(hive->root) + (key.empty() ? "" : "\\" + key) + " \"" + v.name + "\"";
+        if ((v.type & cecab::kCeRegNoClobber) && sim::RegistryValue(root, Wide(key), Wide(v.name))) {
             note += kIndent + ("registry " + where + " kept: it is there already");
             continue;
         }
@@ -140,18 +140,18 @@ std::string Install(const config::InstallCabinet& cab, const std::string& name) 
         sim::SetRegistryValue(root, Wide(key), Wide(v.name), type, data);
         note += kIndent + ("registry " + where + " (" + std::to_string(data.size()) + " bytes)");
     }
-    for (const config::CeLink& l : s.links) {
-        std::string folder = PhoneFolder(config::CeFolderMacroText(l.folder));
+    for (const cecab::CeLink& l : s.links) {
+        std::string folder = PhoneFolder(cecab::CeFolderMacroText(l.folder));
         std::string target;
-        if (l.type == config::kCeLinkToFile) {
+        if (l.type == cecab::kCeLinkToFile) {
             for (const Copy& c : copies)
                 if (c.file->id == l.target) target = c.path;
         } else {
             target = DirFolder(s, l.target);
         }
-        std::string path = folder + "\\" + config::CePathText(s, l.name);
+        std::string path = folder + "\\" + cecab::CePathText(s, l.name);
         if (folder.empty() || target.empty()) {
-            note += kIndent + ("shortcut " + config::CePathText(s, l.name) + ": its folder or target has no place on this phone");
+            note += kIndent + ("shortcut " + cecab::CePathText(s, l.name) + ": its folder or target has no place on this phone");
             continue;
         }
         std::string command = "\"" + target + "\"";
@@ -161,7 +161,7 @@ std::string Install(const config::InstallCabinet& cab, const std::string& name) 
         else
             note += kIndent + ("shortcut " + path + " not made");
     }
-    for (const config::CabMember& m : cab.members)
+    for (const cecab::CabMember& m : cab.members)
         if (m.name.size() > 4 && m.name.compare(m.name.size() - 4, 4, ".999") == 0)
             note += kIndent + ("setup program " + m.name + " not run: the simulated phone does not run setup programs");
     return note;

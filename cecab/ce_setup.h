@@ -16,8 +16,8 @@
 // The header words and entry fields whose meaning nobody has documented are
 // kept as numbers here, so that a control file read back shows what it holds
 // and one written gets the values the installer's own tools write.
-#ifndef KLAVOR_CONFIG_CE_SETUP_H
-#define KLAVOR_CONFIG_CE_SETUP_H
+#ifndef KLAVOR_CECAB_CE_SETUP_H
+#define KLAVOR_CECAB_CE_SETUP_H
 
 #include <cstdint>
 #include <optional>
@@ -25,9 +25,11 @@
 #include <tuple>
 #include <vector>
 
-#include "config_text.h"  // Bytes
+#include "base/text.h"
 
-namespace config {
+namespace cecab {
+
+using base::Bytes;
 
 constexpr std::size_t kCeHeaderBytes = 100;
 constexpr std::uint16_t kCeMaxFileId = 998;  // .999 is the setup DLL, .000 this file
@@ -154,6 +156,13 @@ std::optional<Bytes> EncodeCeSetup(const CeSetup& setup, std::string* error);
 // the file in errors: "where: what is wrong".
 std::optional<CeSetup> DecodeCeSetup(const Bytes& data, const std::string& where, std::string* error);
 
+// ---- Finding entries by id -------------------------------------------------
+
+// The entry with this id, or null.
+const CeDir* FindDir(const CeSetup& setup, std::uint16_t id);
+const CeFile* FindFile(const CeSetup& setup, std::uint16_t id);
+const CeHive* FindHive(const CeSetup& setup, std::uint16_t id);
+
 // ---- Reading the entries as paths ---------------------------------------
 
 // A path's components joined with '\': "%CE1%\Klavor". Ids are assumed to
@@ -170,6 +179,6 @@ std::string CeRootName(std::uint16_t root);
 // A processor type as the devices report it: "ARM720", "StrongARM" ...
 std::string CeProcessorName(std::uint32_t processor);
 
-}  // namespace config
+}  // namespace cecab
 
 #endif
