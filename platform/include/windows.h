@@ -89,6 +89,7 @@ typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT, DWORD);
 // Messages.
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
@@ -145,6 +146,7 @@ typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT, DWORD);
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_INVALID_HANDLE 6L
+#define ERROR_INVALID_PARAMETER 87L
 #define ERROR_MORE_DATA 234L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_HOTKEY_ALREADY_REGISTERED 1409L
@@ -188,6 +190,18 @@ typedef struct tagWNDCLASSW {
     LPCWSTR lpszMenuName;
     LPCWSTR lpszClassName;
 } WNDCLASSW;
+
+// Processes. Windows CE takes no security attributes, start-up
+// information, environment or current folder: those are always NULL.
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+typedef void* LPSECURITY_ATTRIBUTES;
+typedef void* LPSTARTUPINFOW;
+#define MAX_PATH 260
 
 typedef struct tagTPMPARAMS {
     UINT cbSize;
@@ -236,6 +250,13 @@ DWORD WINAPI GetLastError(void);
 // that exit code. Only the phone build's entry point (app/ce_start.cpp)
 // calls it: elsewhere the host's start-up ends the process.
 void WINAPI ExitThread(DWORD dwExitCode);
+
+// Processes.
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
+                           LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation);
+BOOL WINAPI CloseHandle(HANDLE hObject);
 
 // Resources and system information.
 HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);

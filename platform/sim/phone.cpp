@@ -111,6 +111,61 @@ void SetScreen(int width, int height) {
     P().screenHeight = height;
 }
 
+void SetProgramStarter(ProgramStarter starter) { P().starter = std::move(starter); }
+
 HINSTANCE ProgramInstance() { return reinterpret_cast<HINSTANCE>(kProgramInstance); }
 
 }  // namespace sim
+
+using namespace sim;
+using namespace sim::internal;
+
+extern "C" {
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
+                           LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation) {
+    Traced tr("CreateProcessW", [&] {
+        return Join({Quote(lpApplicationName), Quote(lpCommandLine), lpProcessAttributes ? "attributes" : "NULL",
+                     lpThreadAttributes ? "attributes" : "NULL", Num(bInheritHandles), Hex(dwCreationFlags),
+                     lpEnvironment ? "environment" : "NULL", Quote(lpCurrentDirectory),
+                     lpStartupInfo ? "startup" : "NULL", lpProcessInformation ? "information" : "NULL"});
+    });
+    Phone& p = P();
+    // What Windows CE 4.20 refuses: no image name, or one MAX_PATH long;
+    // inheritance, an environment or a current folder; creation flags
+    // beyond CREATE_SUSPENDED (4), the debug flags (1, 2), CREATE_NEW_CONSOLE
+    // (0x10) and INHERIT_CALLER_PRIORITY (0x20000).
+    constexpr DWORD kAllowedFlags = 0x1 | 0x2 | 0x4 | 0x10 | 0x20000;
+    const std::u16string image = Str(lpApplicationName);
+    if (!lpApplicationName || image.size() >= MAX_PATH || bInheritHandles || lpEnvironment || lpCurrentDirectory ||
+        (dwCreationFlags & ~kAllowedFlags)) {
+        p.lastError = ERROR_INVALID_PARAMETER;
+        return tr.Returns<BOOL>(FALSE, "FALSE, ERROR_INVALID_PARAMETER");
+    }
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    if (!p.starter || !p.starter(image, Str(lpCommandLine), &error)) {
+        p.lastError = error;
+        return tr.Returns<BOOL>(FALSE, [&] { return "FALSE, error " + Num(error); });
+    }
+    if (lpProcessInformation) {
+        lpProcessInformation->hProcess = reinterpret_cast<HANDLE>(kProcessHandleBase + p.nextProcessHandle++);
+        lpProcessInformation->hThread = reinterpret_cast<HANDLE>(kProcessHandleBase + p.nextProcessHandle++);
+        lpProcessInformation->dwProcessId = static_cast<DWORD>(p.processes.size());
+        lpProcessInformation->dwThreadId = static_cast<DWORD>(p.processes.size());
+    }
+    return tr.Bool(TRUE);
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    Traced tr("CloseHandle", [&] { return H(hObject); });
+    ULONG_PTR h = reinterpret_cast<ULONG_PTR>(hObject);
+    if (h < kProcessHandleBase || h >= kProcessHandleBase + P().nextProcessHandle) {
+        P().lastError = ERROR_INVALID_HANDLE;
+        return tr.Bool(FALSE);
+    }
+    return tr.Bool(TRUE);
+}
+
+}  // extern "C"

@@ -85,6 +85,14 @@ HINSTANCE ProgramInstance();
 // The icon resources the program's image carries; LoadIconW finds only these.
 void SetProgramIcons(const std::vector<int>& ids);
 
+// How the phone starts a program from a file, for CreateProcessW: the
+// driver's, which knows what runs the file's code. False, with a Win32
+// error (ERROR_FILE_NOT_FOUND, ...), when it cannot. Reset() removes it;
+// without one CreateProcessW fails.
+using ProgramStarter =
+    std::function<bool(const std::u16string& path, const std::u16string& commandLine, DWORD* error)>;
+void SetProgramStarter(ProgramStarter starter);
+
 // ---- Modules ---------------------------------------------------------------
 void SetCoredll(bool loads, bool exportsUnregisterFunc1);
 

@@ -27,6 +27,7 @@ constexpr ULONG_PTR kMenuBase = 0x40000;
 constexpr ULONG_PTR kBrushBase = 0x50000;
 constexpr ULONG_PTR kCoredll = 0x7F000000;
 constexpr ULONG_PTR kProgramInstance = 0x00400000;
+constexpr ULONG_PTR kProcessHandleBase = 0x60000;
 
 struct Window {
     Pid pid;
@@ -158,6 +159,8 @@ struct Phone {
     std::vector<Modal*> modals;  // the open loops, innermost last; each lives in its API call
 
     DispatchWatch watch;
+    ProgramStarter starter;
+    ULONG_PTR nextProcessHandle = 0;
 
     DWORD lastError = 0;
     bool tracing = false;
