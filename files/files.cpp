@@ -138,6 +138,21 @@ bool WriteStdout(const std::string& data, std::string* error) {
     return ok;
 }
 
+void StdoutStream::Write(const std::string& data) {
+    if (error_) return;
+    errno = 0;
+    if (std::fwrite(data.data(), 1, data.size(), stdout) != data.size() || std::ferror(stdout)) error_ = errno ? errno : EIO;
+}
+
+bool StdoutStream::Finish(std::string* error) {
+    if (!error_) {
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) error_ = errno ? errno : EIO;
+    }
+    if (error_ && error) *error = "standard output: " + Reason(error_);
+    return !error_;
+}
+
 bool WriteOutput(const std::string& path, const std::string& data, std::string* error) {
     if (path == "-") return WriteStdout(data, error);
     auto fail = [&](const std::string& why) {

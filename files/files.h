@@ -33,6 +33,18 @@ bool WriteOutput(const std::string& path, const std::string& data, std::string* 
 // Writes `data` to standard output and flushes it.
 bool WriteStdout(const std::string& data, std::string* error);
 
+// Standard output written as it comes, for an output as long as a run:
+// the first failure is kept and nothing after it is written; Finish()
+// flushes and says whether all of it went out.
+class StdoutStream {
+public:
+    void Write(const std::string& data);
+    bool Finish(std::string* error);
+
+private:
+    int error_ = 0;
+};
+
 }  // namespace files
 
 #endif

@@ -1,8 +1,8 @@
-// Scenarios from the disk: the files a scenario names are read beside it.
+#include "disk.h"
+
 #include <fstream>
 
 #include "files/files.h"
-#include "scenario.h"
 
 namespace scenario {
 namespace {

@@ -11,7 +11,8 @@
 #include "engine/capture.h"
 #include "engine/key_table.h"
 #include "platform/sim/phone.h"
-#include "scenario/scenario.h"
+#include "scenario/disk.h"
+#include "scenario/run.h"
 #include "engine/sequence.h"
 
 // The engine on its own: a program window and the resolved export, as the

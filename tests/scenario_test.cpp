@@ -14,7 +14,8 @@
 #include "config/config_check.h"
 #include "config/config_text.h"
 #include "config/klavor_cab.h"
-#include "scenario/scenario.h"
+#include "scenario/disk.h"
+#include "scenario/run.h"
 
 namespace {
 

@@ -9,7 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "scenario/scenario.h"
+#include "scenario/disk.h"
+#include "scenario/run.h"
 
 namespace {
 

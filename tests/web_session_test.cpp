@@ -7,7 +7,8 @@
 
 #include "config/config_text.h"
 #include "web/api/klavor_api.h"
-#include "scenario/scenario.h"
+#include "scenario/disk.h"
+#include "scenario/run.h"
 #include "web/api/session.h"
 #include "config/share.h"
 

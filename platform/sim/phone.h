@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -70,6 +71,11 @@ void SetRunLimit(Time limit);
 // Runs fn when virtual time reaches t (events at equal times run in the
 // order they were scheduled). Events run only while the program waits.
 void At(Time t, std::function<void()> fn);
+// Places for n events among those at equal times, as if n events were
+// scheduled now: AtPlace schedules one into its place later, so that a
+// driver with a long list of events need not hold them all scheduled.
+std::uint64_t ReservePlaces(std::size_t n);
+void AtPlace(Time t, std::uint64_t place, std::function<void()> fn);
 
 // ---- Processes, windows, screen ------------------------------------------
 Pid StartProcess(const std::string& name);
@@ -165,6 +171,13 @@ std::vector<MSG> TakeProgramMessages();
 using DispatchWatch = std::function<void(const MSG& message, bool done)>;
 void WatchDispatch(DispatchWatch watch);
 
+// Called whenever virtual time moves on, with the phone's clock already at
+// the new time and nothing yet done there: everything that happened
+// before has happened at an earlier time. For a driver that tells what
+// happened as it goes. Reset() removes it.
+using ClockWatch = std::function<void()>;
+void WatchClock(ClockWatch watch);
+
 // ---- Shell -----------------------------------------------------------------
 struct TrayIcon {
     HWND hwnd;
@@ -201,6 +214,7 @@ struct Call {
     std::string args;
     std::string result;
     std::uint64_t order = 0;  // shared with Event::order: what came first
+    bool returned = false;     // false while the call is still going on (its time and result may change)
     std::string Text() const;  // "name(args) -> result"
 };
 // The trace is recorded only while it is on: it is off after Reset, and a
@@ -210,7 +224,10 @@ struct Call {
 // trace by mistake.
 void SetTracing(bool on);
 bool Tracing();
-const std::vector<Call>& Trace();
+const std::deque<Call>& Trace();
+// The number of Trace().front() among the run's calls: calls before it are
+// forgotten (Forget) or cleared (ClearTrace).
+std::size_t FirstCall();
 // The trace as text, only the calls with these names (all if empty).
 std::vector<std::string> TraceOf(const std::vector<std::string>& names = {});
 void ClearTrace();
@@ -247,12 +264,19 @@ struct Event {
     std::vector<std::u16string> items;
     std::string note;
 };
-// All events, built in full on the first call after new ones happened;
-// EventCount() and EventAt() read them one by one without keeping copies,
-// for long runs.
+// All events kept, built in full on the first call after new ones
+// happened; EventCount() and EventAt() read them one by one without
+// keeping copies, for long runs.
 const std::vector<Event>& Events();
+// Every event of the run so far, forgotten ones included; EventAt(i)
+// takes i from FirstEvent() on.
 std::size_t EventCount();
+std::size_t FirstEvent();
 Event EventAt(std::size_t i);
+// Forgets the events, the calls and the messages received that came before
+// `order` (Event::order, Call::order, Received::order), for a driver that has told them: a long run then holds
+// only what is still to be told. Numbers and orders stay as they were.
+void Forget(std::uint64_t order);
 void AddNote(const std::string& note);
 
 // Keys that reached the foreground application, in order.
@@ -273,6 +297,7 @@ struct Received {
     UINT msg;
     WPARAM wParam;
     LPARAM lParam;
+    std::uint64_t order = 0;  // shared with Event::order and Call::order
 };
 std::vector<Received> ReceivedBy(HWND hwnd);
 

@@ -104,10 +104,14 @@ struct EventTexts {
     std::vector<std::u16string> items;
 };
 
+// What a driver has told and forgotten goes (Forget): `first` and its
+// like are the run's own numbers of what is kept first, so that numbers
+// stay as they were.
 struct EventLog {
     std::deque<EventRecord> records;
     std::deque<std::string> notes;
     std::deque<EventTexts> texts;
+    std::size_t first = 0, notesFirst = 0, textsFirst = 0;
     std::vector<Event> full;  // Events(): records[0, full.size()) built so far
 };
 
@@ -159,12 +163,14 @@ struct Phone {
     std::vector<Modal*> modals;  // the open loops, innermost last; each lives in its API call
 
     DispatchWatch watch;
+    ClockWatch clockWatch;
     ProgramStarter starter;
     ULONG_PTR nextProcessHandle = 0;
 
     DWORD lastError = 0;
     bool tracing = false;
-    std::vector<Call> trace;
+    std::deque<Call> trace;
+    std::size_t traceFirst = 0;  // the number of trace[0] among the run's calls
     EventLog events;
 };
 
@@ -195,6 +201,13 @@ void Emit(const Event& e);
 class Traced {
 public:
     Traced(const char* name, const char* args) { Start(name, [args] { return std::string(args); }); }
+    // However the call ends, by returning or by the end of a run, its record
+    // is then complete.
+    ~Traced() {
+        if (Call* c = Record()) c->returned = true;
+    }
+    Traced(const Traced&) = delete;
+    Traced& operator=(const Traced&) = delete;
     template <typename Args, typename = std::enable_if_t<std::is_invocable_r_v<std::string, Args>>>
     Traced(const char* name, Args&& args) {
         Start(name, std::forward<Args>(args));
@@ -225,14 +238,15 @@ private:
         Phone& p = P();
         order_ = ++p.order;
         if (!p.tracing) return;
-        index_ = p.trace.size();
+        index_ = p.traceFirst + p.trace.size();
         p.trace.push_back(Call{p.now, name, args(), "", order_});
     }
     // The call's record, unless the trace was off or cleared since it started.
     Call* Record() {
-        auto& trace = P().trace;
-        if (index_ < trace.size() && trace[index_].order == order_) return &trace[index_];
-        return nullptr;
+        Phone& p = P();
+        if (index_ < p.traceFirst || index_ - p.traceFirst >= p.trace.size()) return nullptr;
+        Call& c = p.trace[index_ - p.traceFirst];
+        return c.order == order_ ? &c : nullptr;
     }
 
     std::size_t index_ = SIZE_MAX;
@@ -248,6 +262,8 @@ void PostTo(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LONG DispatchTo(const MSG* m);
 
 // ---- Time and waiting (phone_time.cpp) ----
+// The clock moves on to t (later than now), and whoever watches it is told.
+void MoveClock(Time t);
 void RunEventsUntil(Time t);
 bool NextMessage(MSG* out, const std::function<bool()>& stop);
 

@@ -48,16 +48,22 @@ std::optional<Time> NextWake() {
 
 }  // namespace
 
+void MoveClock(Time t) {
+    Phone& p = P();
+    p.now = t;
+    if (p.clockWatch) p.clockWatch();
+}
+
 // Runs the scheduled events due by time t, in order, moving the clock to
 // each event's time. Events may schedule further events.
 void RunEventsUntil(Time t) {
     auto& s = P().scheduled;
     while (!s.empty() && s.begin()->first.first <= t) {
         auto node = s.extract(s.begin());
-        if (node.key().first > P().now) P().now = node.key().first;
+        if (node.key().first > P().now) MoveClock(node.key().first);
         node.mapped()();
     }
-    if (t > P().now) P().now = t;
+    if (t > P().now) MoveClock(t);
 }
 
 // Waits for the program's next message, letting virtual time pass to the
@@ -96,6 +102,7 @@ bool NextMessage(MSG* out, const std::function<bool()>& stop) {
 using namespace internal;
 
 Time Now() { return P().now; }
+void WatchClock(ClockWatch watch) { P().clockWatch = std::move(watch); }
 void SetRunLimit(Time limit) { P().limit = limit; }
 
 void Idle() {
@@ -109,6 +116,15 @@ void At(Time t, std::function<void()> fn) {
     Phone& p = P();
     p.scheduled.emplace(ScheduleKey{t, p.seq++}, std::move(fn));
 }
+
+std::uint64_t ReservePlaces(std::size_t n) {
+    Phone& p = P();
+    std::uint64_t first = p.seq;
+    p.seq += n;
+    return first;
+}
+
+void AtPlace(Time t, std::uint64_t place, std::function<void()> fn) { P().scheduled.emplace(ScheduleKey{t, place}, std::move(fn)); }
 
 }  // namespace sim
 

@@ -48,9 +48,9 @@ Event Full(const EventLog& log, const EventRecord& r) {
     e.mods = r.mods;
     if (r.extra != kNoExtra) {
         if (e.kind == Event::Kind::Note) {
-            e.note = log.notes[r.extra];
+            e.note = log.notes[r.extra - log.notesFirst];
         } else {
-            const EventTexts& x = log.texts[r.extra];
+            const EventTexts& x = log.texts[r.extra - log.textsFirst];
             e.flags = x.flags;
             e.x = x.x;
             e.y = x.y;
@@ -62,7 +62,7 @@ Event Full(const EventLog& log, const EventRecord& r) {
     return e;
 }
 
-const std::vector<Call>& RecordedTrace() {
+const std::deque<Call>& RecordedTrace() {
     if (!P().tracing)
         throw std::logic_error("the phone's trace is off: call sim::SetTracing(true) before the calls to be traced");
     return P().trace;
@@ -91,10 +91,10 @@ void Emit(const Event& e) {
     r.up = e.up;
     r.injected = e.injected;
     if (e.kind == Event::Kind::Note) {
-        r.extra = static_cast<std::uint32_t>(log.notes.size());
+        r.extra = static_cast<std::uint32_t>(log.notesFirst + log.notes.size());
         log.notes.push_back(e.note);
     } else if (HasTexts(e)) {
-        r.extra = static_cast<std::uint32_t>(log.texts.size());
+        r.extra = static_cast<std::uint32_t>(log.textsFirst + log.texts.size());
         log.texts.push_back(EventTexts{e.flags, e.x, e.y, e.text, e.caption, e.items});
     }
     log.records.push_back(r);
@@ -113,7 +113,7 @@ std::string Call::Text() const {
 void SetTracing(bool on) { P().tracing = on; }
 bool Tracing() { return P().tracing; }
 
-const std::vector<Call>& Trace() { return RecordedTrace(); }
+const std::deque<Call>& Trace() { return RecordedTrace(); }
 
 std::vector<std::string> TraceOf(const std::vector<std::string>& names) {
     std::vector<std::string> out;
@@ -123,7 +123,11 @@ std::vector<std::string> TraceOf(const std::vector<std::string>& names) {
     return out;
 }
 
-void ClearTrace() { P().trace.clear(); }
+void ClearTrace() {
+    Phone& p = P();
+    p.traceFirst += p.trace.size();
+    p.trace.clear();
+}
 
 const std::vector<Event>& Events() {
     EventLog& log = P().events;
@@ -131,9 +135,43 @@ const std::vector<Event>& Events() {
     return log.full;
 }
 
-std::size_t EventCount() { return P().events.records.size(); }
+std::size_t EventCount() { return P().events.first + P().events.records.size(); }
 
-Event EventAt(std::size_t i) { return Full(P().events, P().events.records.at(i)); }
+std::size_t FirstEvent() { return P().events.first; }
+
+std::size_t FirstCall() { return P().traceFirst; }
+
+Event EventAt(std::size_t i) {
+    const EventLog& log = P().events;
+    if (i < log.first) throw std::out_of_range("event " + std::to_string(i) + " is forgotten");
+    return Full(log, log.records.at(i - log.first));
+}
+
+void Forget(std::uint64_t order) {
+    Phone& p = P();
+    EventLog& log = p.events;
+    while (!log.records.empty() && log.records.front().order < order) {
+        const EventRecord& r = log.records.front();
+        if (r.extra != kNoExtra) {
+            // Each note and text belongs to one record, in the records' order.
+            if (r.kind == static_cast<std::uint8_t>(Event::Kind::Note)) {
+                log.notes.pop_front();
+                ++log.notesFirst;
+            } else {
+                log.texts.pop_front();
+                ++log.textsFirst;
+            }
+        }
+        log.records.pop_front();
+        ++log.first;
+    }
+    log.full.clear();
+    while (!p.received.empty() && p.received.front().order < order) p.received.pop_front();
+    while (!p.trace.empty() && p.trace.front().order < order) {
+        p.trace.pop_front();
+        ++p.traceFirst;
+    }
+}
 
 void AddNote(const std::string& note) {
     Event e = MakeEvent(Event::Kind::Note);

@@ -40,7 +40,7 @@ void PostTo(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         m.time = static_cast<DWORD>(P().now);
         P().queue.push_back(m);
     } else {
-        P().received.push_back(Received{P().now, hwnd, msg, wParam, lParam});
+        P().received.push_back(Received{P().now, hwnd, msg, wParam, lParam, ++P().order});
     }
 }
 

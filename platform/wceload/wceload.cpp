@@ -4,7 +4,7 @@
 
 #include "platform/sim/phone.h"
 
-namespace scenario {
+namespace wceload {
 namespace {
 
 using cecab::CeSetup;
@@ -167,4 +167,4 @@ std::string Install(const cecab::InstallCabinet& cab, const std::string& name) {
     return note;
 }
 
-}  // namespace scenario
+}  // namespace wceload

@@ -1,13 +1,13 @@
 // The phone's installer (wceload) on the simulated phone: it does what a
 // cabinet's control file says, and nothing it does not say.
-#ifndef KLAVOR_TOOLS_INSTALL_H
-#define KLAVOR_TOOLS_INSTALL_H
+#ifndef KLAVOR_WCELOAD_WCELOAD_H
+#define KLAVOR_WCELOAD_WCELOAD_H
 
 #include <string>
 
 #include "cecab/install.h"
 
-namespace scenario {
+namespace wceload {
 
 // The Windows CE version the simulated phone reports: Windows Mobile 2003.
 constexpr unsigned kPhoneVersionMajor = 4, kPhoneVersionMinor = 20;
@@ -19,6 +19,6 @@ constexpr unsigned kPhoneVersionMajor = 4, kPhoneVersionMinor = 20;
 // result is the timeline's note: what was done, one line each.
 std::string Install(const cecab::InstallCabinet& cab, const std::string& name);
 
-}  // namespace scenario
+}  // namespace wceload
 
 #endif

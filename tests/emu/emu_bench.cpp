@@ -19,7 +19,8 @@
 
 #include "platform/emu/emu.h"
 #include "platform/sim/phone.h"
-#include "scenario/scenario.h"
+#include "scenario/disk.h"
+#include "scenario/run.h"
 #include "tiny_pe.h"
 
 namespace {
@@ -33,7 +34,9 @@ double MedianMs(const scenario::Scenario& s, const scenario::Program& program, s
     double total = 0;
     while (times.size() < (once ? 1 : 5) || (!once && total < 500)) {
         auto start = Clock::now();
-        scenario::Outcome o = scenario::Run(s, false, program);
+        scenario::RunOptions options;
+        options.program = program;
+        scenario::Outcome o = scenario::Run(s, options);
         double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         times.push_back(ms);
         total += ms;

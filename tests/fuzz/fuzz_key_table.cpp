@@ -11,7 +11,7 @@
 #include "fuzz_check.h"
 #include "engine/key_table.h"
 #include "platform/sim/phone.h"
-#include "scenario/scenario.h"
+#include "scenario/run.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::uint8_t shape = size > 0 ? data[0] % 3 : 0;

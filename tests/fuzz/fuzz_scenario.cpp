@@ -15,7 +15,8 @@
 #include "fuzz_check.h"
 #include "engine/key_table.h"
 #include "platform/sim/phone.h"
-#include "scenario/scenario.h"
+#include "scenario/disk.h"
+#include "scenario/run.h"
 #include "tests/soak/soak.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "files/files.h"
+#include "scenario/disk.h"
 #include "soak.h"
 #ifdef KLAVOR_PHONE_EMU
 #include "platform/emu/emu.h"

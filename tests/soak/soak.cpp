@@ -11,6 +11,8 @@
 #include "config/config_check.h"
 #include "config/config_text.h"
 #include "engine/key_table.h"
+#include "scenario/disk.h"
+#include "scenario/write.h"
 
 namespace soak {
 namespace {
@@ -701,7 +703,7 @@ private:
             context_ = "after \"" + a.text + "\" at " + Seconds(a.t);
             break;
         case A::NotifyTray:
-            if (a.notification != WM_LBUTTONDOWN) break;
+            if (a.Notification() != WM_LBUTTONDOWN) break;
             [[fallthrough]];  // what a tap sends first
         case A::TapTray:
             // A tap while the menu or the About box is open is ignored.
@@ -709,8 +711,8 @@ private:
             break;
         case A::Choose:
             if (tray_ != Menu) break;
-            if (a.item == "About Klavor") tray_ = About;
-            if (a.item == "Exit") exitAt_ = a.t, tray_ = Idle;
+            if (a.Item() == "About Klavor") tray_ = About;
+            if (a.Item() == "Exit") exitAt_ = a.t, tray_ = Idle;
             break;
         case A::DismissMenu:
             if (tray_ == Menu) tray_ = Idle;
@@ -896,14 +898,16 @@ RunResult CheckRun(const scenario::Scenario& s, const std::function<void()>& tam
     if (watch.unsupported()) return watch.Finish({});
     // The host build's run, calls included, for the phone's to match.
     std::string host;
-    if (phone) host = scenario::Run(s, true).timeline;
-    scenario::Outcome o = scenario::RunWatched(
-        s,
-        [&] {
-            watch.Begin();
-            if (tamper) tamper();
-        },
-        phone, phone != nullptr);
+    if (phone) host = scenario::Run(s, /*trace=*/true).timeline;
+    scenario::RunOptions options;
+    options.started = [&] {
+        watch.Begin();
+        if (tamper) tamper();
+    };
+    options.program = phone;
+    options.trace = phone != nullptr;
+    options.timeline = phone != nullptr;
+    scenario::Outcome o = scenario::Run(s, options);
     RunResult r = watch.Finish(o);
     if (!phone || r.unsupported) return r;
     // A fault of the emulated program is what went wrong, whatever the

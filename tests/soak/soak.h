@@ -50,7 +50,7 @@
 #include <vector>
 
 #include "platform/sim/phone.h"
-#include "scenario/scenario.h"
+#include "scenario/run.h"
 
 namespace soak {
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "scenario/disk.h"
 #include "soak.h"
 
 namespace {
@@ -40,7 +41,7 @@ TEST(SoakStream, RunsAreScenariosKlavorSimReadsWithEventsOffTheTickGrid) {
                 EXPECT_GT(a.t, s.actions[i - 1].t) << seed << ": " << a.text;
             }
         }
-        exits += !s.actions.empty() && s.actions.back().item == "Exit";
+        exits += !s.actions.empty() && s.actions.back().Item() == "Exit";
     }
     EXPECT_GT(exits, 100u);
     EXPECT_GT(tray, 500u);

@@ -8,7 +8,8 @@
 #include <string>
 
 #include "files/files.h"
-#include "scenario/scenario.h"
+#include "scenario/disk.h"
+#include "scenario/run.h"
 #ifdef KLAVOR_PHONE_EMU
 #include "platform/emu/emu.h"
 #endif
@@ -123,9 +124,20 @@ int main(int argc, char** argv) {
     // that what it does can be watched.
     for (const std::string& finding : scenario::CheckConfiguration(scenarioToRun))
         std::fprintf(stderr, "%s\n", finding.c_str());
-    scenario::Outcome outcome = scenario::Run(scenarioToRun, trace, program, loader);
+    // The timeline goes out as the run goes: a day of phone time holds no
+    // more than the lines still to be told.
+    files::StdoutStream out;
+    scenario::RunOptions options;
+    options.trace = trace;
+    options.program = program;
+    options.loader = loader;
+    options.out = [&out](scenario::TimelineLine&& line) {
+        line.text += '\n';
+        out.Write(line.text);
+    };
+    scenario::Outcome outcome = scenario::Run(scenarioToRun, options);
     std::string error;
-    if (!files::WriteStdout(outcome.timeline, &error)) {
+    if (!out.Finish(&error)) {
         std::fprintf(stderr, "klavor-sim: %s\n", error.c_str());
         return 2;
     }

@@ -6,9 +6,9 @@
 #include <variant>
 #include <limits>
 
-#include "json.h"
 #include "engine/key_table.h"
-#include "engine/sequence.h"
+#include "json.h"
+#include "scenario/engine_watch.h"
 #include "words.h"
 
 namespace page {
@@ -18,23 +18,6 @@ constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // A press this soon after the same button's sequence was sent, which could
 // have counted one more, is told as too late for it.
 constexpr sim::Time kLateWithin = 2000;
-
-std::string TimeWord(sim::Time t) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%llu.%03llus", static_cast<unsigned long long>(t / 1000),
-                  static_cast<unsigned long long>(t % 1000));
-    return buf;
-}
-
-std::string HexBytes(const config::Bytes& bytes) {
-    std::string out;
-    char buf[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(buf, sizeof buf, " %02x", b);
-        out += buf;
-    }
-    return out;
-}
 
 // A word a scenario line can hold whole: no quote, comment or line break.
 bool Plain(const std::string& s) { return !s.empty() && s.find_first_of("\"#\r\n") == std::string::npos; }
@@ -52,62 +35,6 @@ scenario::FileReader NoFiles() {
     };
 }
 
-// What one message did to the engine, seen around its window procedure.
-struct Step {
-    bool press = false;  // a hot key; else a tick that sent a sequence
-    sim::Time t = 0;
-    int slot = 0;
-    int before = NO_BUTTON;  // the slot pending before it
-    WORD index = 0;
-    WORD count = 0;  // the highest press index the slot takes
-    WORD action = 0;
-    int id = 0;             // press: the hot key
-    std::size_t event = 0;  // press: the events before it; send: the first event it made
-    std::size_t endEvent = 0;
-};
-
-// Follows the engine through a run: every hot key and every tick that
-// sends, in order.
-class EngineWatch {
-public:
-    std::vector<Step> steps;
-
-    void operator()(const MSG& m, bool done) {
-        if (sim::OwnerOf(m.hwnd) != sim::kProgram) return;
-        bool hotKey = m.message == WM_HOTKEY;
-        if (!hotKey && !(m.message == WM_TIMER && m.wParam == TIMER_ID)) return;
-        if (!done) {
-            // Hot keys and ticks never run inside one another.
-            before_ = g_sequence;
-            eventsBefore_ = sim::EventCount();
-            return;
-        }
-        Step s;
-        s.t = sim::Now();
-        s.before = before_.currentButton;
-        if (hotKey) {
-            s.press = true;
-            s.slot = g_sequence.currentButton;
-            s.index = g_sequence.pressIndex;
-            s.count = EffectiveCount(&KeyTable[s.slot]);
-            s.id = static_cast<int>(m.wParam);
-            s.event = eventsBefore_;
-            steps.push_back(s);
-        } else if (before_.currentButton >= 0 && g_sequence.currentButton == NO_BUTTON) {
-            s.slot = before_.currentButton;
-            s.index = g_sequence.pressIndex;
-            s.action = KeyTable[s.slot].actions[s.index];
-            s.event = eventsBefore_;
-            s.endEvent = sim::EventCount();
-            steps.push_back(s);
-        }
-    }
-
-private:
-    SequenceState before_{};
-    std::size_t eventsBefore_ = 0;
-};
-
 }  // namespace
 
 void Session::Start(const config::Table& table, const std::string& phoneTitle) {
@@ -116,13 +43,14 @@ void Session::Start(const config::Table& table, const std::string& phoneTitle) {
     lastInput_ = 0;
     inputs_ = 0;
     std::string title = Plain(phoneTitle) ? phoneTitle : "Phone";
-    text_ = "# Tried on Klavor's page: the configuration, the phone, and each press and tap\n"
-            "# at its time since the start. klavor-sim " + name_ + " prints the page's timeline.\n"
-            "config hex" + HexBytes(config::EncodeTable(table)) + "\n" +
-            (title == "Phone" ? std::string("phone up\n") : "phone up titled \"" + title + "\"\n");
-    textLines_ = static_cast<std::size_t>(std::count(text_.begin(), text_.end(), '\n'));
+    script_ = scenario::Script{};
+    script_.heading = {"Tried on Klavor's page: the configuration, the phone, and each press and tap",
+                       "at its time since the start. klavor-sim " + name_ + " prints the page's timeline."};
+    script_.setUp = {scenario::ConfigHexLine(config::EncodeTable(table)),
+                     title == "Phone" ? std::string("phone up") : "phone up titled \"" + title + "\""};
+    text_.clear();
     parsed_.reset();
-    auto parsed = scenario::ParseScenario(text_, name_, NoFiles());
+    auto parsed = scenario::ParseScenario(scenario::ScriptText(script_), name_, NoFiles());
     if (auto* s = std::get_if<scenario::Scenario>(&parsed)) parsed_ = std::move(*s);
     changedAt_.reset();
     fresh_ = false;
@@ -162,18 +90,13 @@ std::optional<std::string> Session::Replay(const std::string& name, const std::s
 }
 
 void Session::Add(sim::Time t, const std::string& what) {
-    std::string line = TimeWord(t) + "  " + what + "\n";
-    text_ += line;
-    ++textLines_;
+    script_.events.push_back({t, what});
     if (parsed_) {
-        auto one = scenario::ParseScenario(line, name_, NoFiles());
-        if (auto* s = std::get_if<scenario::Scenario>(&one); s && s->actions.size() == 1) {
-            scenario::Action a = s->actions.front();
-            a.line = static_cast<int>(textLines_);
-            parsed_->actions.push_back(std::move(a));
-        } else {
+        auto one = scenario::ParseScenario(scenario::EventLine(script_.events.back()), name_, NoFiles());
+        if (auto* s = std::get_if<scenario::Scenario>(&one); s && s->actions.size() == 1)
+            parsed_->actions.push_back(std::move(s->actions.front()));
+        else
             parsed_.reset();  // told by the next run, from the whole text
-        }
     }
     if (!changedAt_ || t < *changedAt_) changedAt_ = t;
     lastInput_ = t;
@@ -186,7 +109,7 @@ std::optional<std::string> Session::Press(sim::Time t, int slot, unsigned mods) 
     if (t < lastInput_) return "a press before the last input";
     if (slot < 0 || slot >= KEY_SLOTS) return "no button " + std::to_string(slot);
     if (mods != 0 && mods != MOD_WIN && mods != MOD_SHIFT) return "a button is pressed alone, with Win or with Shift";
-    Add(t, std::string("press ") + ButtonNames[slot] + (mods == MOD_WIN ? " with Win" : mods == MOD_SHIFT ? " with Shift" : ""));
+    Add(t, scenario::PressWords(slot, mods));
     return std::nullopt;
 }
 
@@ -210,7 +133,7 @@ std::optional<std::string> Session::Tray(sim::Time t, const std::string& what, c
 void Session::Run() {
     fresh_ = true;
     if (!parsed_) {
-        auto parsed = scenario::ParseScenario(text_, name_, NoFiles());
+        auto parsed = scenario::ParseScenario(ScenarioText(), name_, NoFiles());
         if (auto* e = std::get_if<scenario::ParseError>(&parsed)) {
             error_ = e->Text();
             lines_.clear();
@@ -224,20 +147,24 @@ void Session::Run() {
         changedAt_.reset();
     }
     error_.reset();
-    EngineWatch watch;
-    outcome_ = scenario::RunWatched(*parsed_,
-                                    [&watch] { sim::WatchDispatch([&watch](const MSG& m, bool done) { watch(m, done); }); });
-    sim::WatchDispatch(nullptr);
 
-    // The lines before the earliest new input are the last run's; its last
-    // line, the end of that run, is not.
+    // The lines before the earliest new input are the last run's, which went
+    // the same way up to there; its last line, the end of that run, is not.
     std::size_t keep = 0;
     if (changedAt_ && !lines_.empty()) {
         auto at = std::lower_bound(lines_.begin(), lines_.end(), *changedAt_,
                                    [](const scenario::TimelineLine& l, sim::Time t) { return l.t < t; });
         keep = std::min(static_cast<std::size_t>(at - lines_.begin()), lines_.size() - 1);
     }
-    std::vector<scenario::TimelineLine> told = scenario::TimelineLines(false, keep ? lines_[keep - 1].endEvent : 0);
+    std::vector<scenario::TimelineLine> told;
+    std::vector<scenario::EngineStep> steps;
+    scenario::RunOptions options;
+    options.started = [&steps] { scenario::WatchEngine(&steps); };
+    options.out = [&told](scenario::TimelineLine&& line) { told.push_back(std::move(line)); };
+    options.tellFrom = keep ? lines_[keep - 1].endEvent : 0;
+    outcome_ = scenario::Run(*parsed_, options);
+    sim::WatchDispatch(nullptr);
+
     std::size_t same = keep;
     while (same < lines_.size() && same - keep < told.size() && told[same - keep].text == lines_[same].text) ++same;
     changedFrom_ = std::min(changedFrom_, same);
@@ -257,11 +184,11 @@ void Session::Run() {
     // id, not yet taken.
     std::size_t scanned = 0;
     std::deque<std::pair<std::size_t, sim::Event>> posted;
-    auto postedLine = [&](const Step& s, CountedPress* p) {
+    auto postedLine = [&](const scenario::EngineStep& s, CountedPress* p) {
         for (; scanned < lines_.size() && lines_[scanned].event < s.event; ++scanned) {
             if (lines_[scanned].kind != sim::Event::Kind::HotKeyPosted) continue;
-            sim::Event e = sim::EventAt(lines_[scanned].event);
-            if (sim::OwnerOf(e.hwnd) == sim::kProgram) posted.emplace_back(scanned, std::move(e));
+            const sim::Event& e = lines_[scanned].first;
+            if (sim::OwnerOf(e.hwnd) == sim::kProgram) posted.emplace_back(scanned, e);
         }
         while (!posted.empty()) {
             auto [line, e] = std::move(posted.front());
@@ -276,7 +203,7 @@ void Session::Run() {
 
     sequences_.clear();
     std::size_t open = kNone;
-    for (const Step& s : watch.steps) {
+    for (const scenario::EngineStep& s : steps) {
         if (s.press) {
             CountedPress p{s.t, false, 0};
             postedLine(s, &p);
@@ -286,7 +213,7 @@ void Session::Run() {
             }
             if (open != kNone) {
                 Sequence& q = sequences_[open];
-                q.end = s.before == NO_BUTTON ? Sequence::End::Stopped : Sequence::End::Dropped;
+                q.end = s.before < 0 ? Sequence::End::Stopped : Sequence::End::Dropped;
                 q.endAt = s.t;
                 q.droppedBy = s.slot;
             }
@@ -319,7 +246,7 @@ void Session::Run() {
         if (kind != K::MenuOpened && kind != K::MessageBoxShown && kind != K::MenuClosed &&
             kind != K::MessageBoxClosed && kind != K::TrayAdded && kind != K::TrayRemoved)
             continue;
-        sim::Event e = sim::EventAt(lines_[i].event);
+        const sim::Event& e = lines_[i].first;
         if (kind == K::MenuOpened) {
             Modal m;
             m.menu = m.open = true;
@@ -329,13 +256,7 @@ void Session::Run() {
             Modal m;
             m.open = true;
             m.caption = sim::Utf8(e.caption);
-            std::string text = sim::Utf8(e.text);
-            for (std::size_t at = 0;;) {
-                std::size_t sep = text.find("\n\r", at);
-                m.items.push_back(text.substr(at, sep == std::string::npos ? std::string::npos : sep - at));
-                if (sep == std::string::npos) break;
-                at = sep + 2;
-            }
+            m.items = scenario::BoxLines(e.text);
             stack.push_back(m);
         } else if (kind == K::MenuClosed || kind == K::MessageBoxClosed) {
             if (!stack.empty()) stack.pop_back();

@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "config/config_text.h"
-#include "scenario/scenario.h"
+#include "scenario/run.h"
+#include "scenario/write.h"
 
 namespace page {
 
@@ -60,7 +61,7 @@ public:
     std::optional<std::string> Tray(sim::Time t, const std::string& what, const std::string& item);
 
     // The scenario to save: klavor-sim prints the same timeline for it.
-    const std::string& ScenarioText() const { return text_; }
+    std::string ScenarioText() const { return replay_ ? text_ : scenario::ScriptText(script_); }
     const std::string& Name() const { return name_; }
 
     // What the page shows at `now`, as JSON: the timeline's lines up to now
@@ -88,8 +89,8 @@ private:
     void Run();
 
     std::string name_;
-    std::string text_;
-    std::size_t textLines_ = 0;
+    scenario::Script script_;  // a live session's
+    std::string text_;         // a replayed scenario's, as opened
     // The scenario as parsed: a live session's inputs are parsed one by one
     // as they come, each as its own line would be.
     std::optional<scenario::Scenario> parsed_;
