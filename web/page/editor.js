@@ -29,20 +29,34 @@
     if (b.mode !== CAPTURE) return '';
     return b.presses.map((p) => `${p.index + 1}\u00d7 ${actionText(p)}`).join(' \u00b7 ');
   }
+  // A sign beside the words, so that colour is not all that tells them apart.
+  function signed(error, text) {
+    const sign = el('span', { textContent: error ? '\u2715 ' : '\u26a0 ' });
+    sign.setAttribute('aria-hidden', 'true');
+    return [sign, text];
+  }
+
+  // A button's name is what it shows, in the order shown; what each press
+  // sends, in words, is its description.
   function fillSummary(button, b) {
     const found = findingsOf(b.slot);
-    button.replaceChildren(...[
+    const error = found.some((f) => f.error);
+    const sends = sendsText(b);
+    const counted = countText(found);
+    const said = b.mode === CAPTURE ? b.presses.map((p) => T('sends', pressName(p.index), actionText(p))).join(', ') : '';
+    // Spaces between the parts, as a reader of the text takes them (the
+    // layout sets them apart anyway).
+    const parts = [
       el('span', { className: 'name', textContent: b.name }),
       el('span', { className: 'mode', textContent: modeText(b) }),
-      b.mode === CAPTURE ? el('span', { className: 'sends', textContent: sendsText(b) }) : null,
-      found.length ? el('span', {
-        className: 'badge ' + (found.some((f) => f.error) ? 'error' : 'warning'),
-        textContent: (found.some((f) => f.error) ? '\u2715 ' : '\u26a0 ') + countText(found),
-      }) : null].filter(Boolean));
-    const pressesSaid = b.mode === CAPTURE
-      ? b.presses.map((p) => T('sends', pressName(p.index), actionText(p))).join(', ')
-      : '';
-    button.setAttribute('aria-label', [b.name, modeText(b), pressesSaid, countText(found)].filter(Boolean).join('; '));
+      sends ? el('span', { className: 'sends', textContent: sends }) : null,
+      counted ? el('span', { className: 'badge ' + (error ? 'error' : 'warning') }, ...signed(error, counted)) : null,
+      said ? el('span', { id: button.id + '-says', hidden: true, textContent: said }) : null,
+    ].filter(Boolean);
+    button.replaceChildren(...parts.flatMap((part, i) => (i ? [' ', part] : [part])));
+    button.setAttribute('aria-label', [`${b.name} \u2014 ${modeText(b)}`, sends, counted].filter(Boolean).join('; '));
+    if (said) button.setAttribute('aria-describedby', button.id + '-says');
+    else button.removeAttribute('aria-describedby');
     button.setAttribute('aria-pressed', String(b.slot === selected));
   }
 

@@ -189,7 +189,9 @@
     const keys = $('sim-keys');
     page.catalog.buttons.forEach((name, slot) => {
       const b = el('button', { type: 'button', id: 'sim-key-' + slot, className: 'sim-key' });
-      b.dataset.sim = String(slot);
+      // Named by what it shows: the key that presses it, and the button.
+      b.append(el('kbd', { textContent: String(slot + 1) }), ' ', name);
+      b.setAttribute('aria-keyshortcuts', String(slot + 1));
       b.addEventListener('click', () => press(slot, heldMods()));
       keys.append(b);
     });
@@ -236,13 +238,8 @@
     }
   }
 
-  // In the language just chosen: the buttons' words and the whole timeline.
+  // The timeline's notes, in the language just chosen.
   function relabel() {
-    document.querySelectorAll('.sim-key').forEach((b) => {
-      const slot = Number(b.dataset.sim);
-      b.replaceChildren(el('kbd', { textContent: String(slot + 1) }), ' ', page.catalog.buttons[slot]);
-      b.setAttribute('aria-label', T('simKeyLabel', slot + 1, page.catalog.buttons[slot]));
-    });
     if (session.state) {
       retell(false);
       update(true);
