@@ -4,7 +4,7 @@
 'use strict';
 const { test, before, after } = require('node:test');
 const { execFileSync } = require('node:child_process');
-const { assert, fs, path, launch, openPage, download, openFile, klavorcfg, cabOf, tempDir, SOURCE_DIR } =
+const { assert, fs, path, launch, openPage, download, openFile, klavorcfg, cabOf, tempDir, SOURCE_DIR, PHONE_EXE } =
   require('./harness');
 
 let browser;
@@ -141,7 +141,7 @@ test('Klavor.cab is klavorcfg cab\'s, byte for byte; cabextract and gcab read it
   assert.deepEqual(fs.readdirSync(path.join(dir, 'gcab')).sort(), members);
   for (const m of members)
     assert.ok(fs.readFileSync(path.join(dir, 'cabextract', m)).equals(fs.readFileSync(path.join(dir, 'gcab', m))), m);
-  assert.ok(fs.readFileSync(path.join(dir, 'cabextract', 'KLAVOR.001')).equals(fs.readFileSync(process.env.KLAVOR_PHONE_EXE)));
+  assert.ok(fs.readFileSync(path.join(dir, 'cabextract', 'KLAVOR.001')).equals(fs.readFileSync(PHONE_EXE)));
   // klavorcfg reads the page's cabinet as the configuration it was made of.
   const shown = klavorcfg(['show', path.join(dir, 'Klavor.cab')]);
   assert.equal(shown.status, 0, shown.err);
@@ -153,7 +153,7 @@ test('Klavor.cab is klavorcfg cab\'s, byte for byte; cabextract and gcab read it
   await openFile(page, path.join(dir, 'Klavor.cab'));
   assert.equal((await opened(page)).status, 'Opened Klavor.cab.');
   assert.ok((await download(page, '#download-cab')).bytes.equals(made));
-  const bare = klavorcfg(['cab', '--no-config', '-o', path.join(dir, 'bare.cab')]);
+  const bare = klavorcfg(['cab', '--no-config', '-o', path.join(dir, 'bare.cab'), '--exe', PHONE_EXE]);
   assert.equal(bare.status, 0, bare.err);
   await openFile(page, path.join(dir, 'bare.cab'));
   await page.waitForFunction(() => document.querySelector('#alert').textContent);

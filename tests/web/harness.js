@@ -20,6 +20,9 @@ const PAGE_URL = pathToFileURL(PAGE).href;
 const KLAVORCFG = env('KLAVORCFG');
 const KLAVOR_SIM = env('KLAVOR_SIM');
 const SOURCE_DIR = env('KLAVOR_SOURCE_DIR');
+// The phone build's klavor.exe, named to klavorcfg cab: its default is
+// found from where klavorcfg is, which a build folder of another name moves.
+const PHONE_EXE = env('KLAVOR_PHONE_EXE');
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 
 // As root, with no network: no sandbox, and nothing of Chromium's own that
@@ -123,17 +126,17 @@ async function pick(page, opener, name, options = {}) {
 }
 
 // The cabinet klavorcfg makes of a configuration text, with the phone
-// build's klavor.exe (its default).
+// build's klavor.exe.
 function cabOf(text, extra = []) {
   const dir = tempDir();
   const file = path.join(dir, 'choices.klavor');
   fs.writeFileSync(file, text);
-  const r = klavorcfg(['cab', file, '-o', path.join(dir, 'out.cab'), ...extra]);
+  const r = klavorcfg(['cab', file, '-o', path.join(dir, 'out.cab'), '--exe', PHONE_EXE, ...extra]);
   assert.equal(r.status, 0, r.err);
   return fs.readFileSync(path.join(dir, 'out.cab'));
 }
 
 module.exports = {
-  assert, fs, path, execFileSync, PAGE, PAGE_URL, SOURCE_DIR, launch, openPage, openTestClock, ready, foreignRequests,
-  download, openFile, klavorcfg, klavorSim, timeline, regOf, cabOf, pick, tempDir,
+  assert, fs, path, execFileSync, PAGE, PAGE_URL, SOURCE_DIR, PHONE_EXE, launch, openPage, openTestClock, ready,
+  foreignRequests, download, openFile, klavorcfg, klavorSim, timeline, regOf, cabOf, pick, tempDir,
 };

@@ -1,14 +1,19 @@
 // Puts the page together as one file:
-//   node assemble.cjs klavor.html klavor.css klavor_wasm.js OUT.html strings.js klavor.js
+//   node assemble.cjs klavor.html klavor.css klavor_wasm.js OUT.html strings.js dom.js ... main.js
 // The style, the WebAssembly module (emscripten's glue with the wasm inside)
 // and the page's script go inline, and the Content-Security-Policy allows
 // exactly those three by their hashes and nothing else: no request of any
 // kind can leave the page.
+//
+// The page's script is its files one after the other, inside one function
+// so that none of it is global: the table of strings first, then the
+// modules, each of which keeps its own state and registers what it offers
+// on the one object `page` (tests/web/unit loads them the same way, with
+// no browser). The last, main.js, starts the page.
 'use strict';
 const fs = require('fs');
 const crypto = require('crypto');
 
-// The page's script is its files one after the other, in one script.
 const [templateFile, cssFile, moduleFile, outFile, ...pageJsFiles] = process.argv.slice(2);
 if (!pageJsFiles.length) {
   console.error('usage: node assemble.cjs TEMPLATE.html STYLE.css MODULE.js OUT.html PAGE.js...');
@@ -25,7 +30,8 @@ function inline(text, file) {
 
 const css = inline(read(cssFile), cssFile);
 const glue = inline(read(moduleFile), moduleFile);
-const pageJs = pageJsFiles.map((file) => inline(read(file), file)).join('\n');
+const pageJs = ["'use strict';", '(function () {', 'const page = {};',
+  ...pageJsFiles.map((file) => inline(read(file), file)), '})();', ''].join('\n');
 const csp = [
   "default-src 'none'",
   `script-src ${hash(glue)} ${hash(pageJs)} 'wasm-unsafe-eval'`,

@@ -125,8 +125,6 @@ const STRINGS = {
     earlierLines: (n) => `Show the ${n} earlier lines`,
     timelineTitle: 'What happens, and when',
     timelineNote: 'In klavor-sim\'s words: saved as a scenario, `klavor-sim session.scenario` prints these lines.',
-    simKey: (n, name) => `${n} ${name}`,
-    simKeyLabel: (n, name) => `${name} (key ${n})`,
     simRunning: (title) => `Klavor runs, on a phone whose application is "${title}".`,
     simExited: (code) => `Klavor has exited with code ${code}. Restart the session to try again.`,
     simReplay: (name, end) => `Replaying ${name}, which ends at ${end} s.`,
@@ -291,8 +289,6 @@ const STRINGS = {
     timelineTitle: 'Что происходит и когда',
     timelineNote: 'Словами klavor-sim (по-английски): для сохранённого сценария `klavor-sim session.scenario` ' +
       'печатает эти же строки.',
-    simKey: (n, name) => `${n} ${name}`,
-    simKeyLabel: (n, name) => `${name} (клавиша ${n})`,
     simRunning: (title) => `Klavor работает, на телефоне с приложением «${title}».`,
     simExited: (code) => `Klavor завершился с кодом ${code}. Начните сеанс заново, чтобы попробовать ещё.`,
     simReplay: (name, end) => `Воспроизводится ${name}; он кончается на ${end} с.`,
