@@ -40,6 +40,13 @@ LRESULT CALLBACK KlavorWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         return OnHotKey(wParam);
     case WM_TRAYNOTIFY:
         return OnTrayNotify(lParam);
+    case WM_CLOSE:
+        // Asked to go (a task manager, the installer): end as Exit does, so
+        // the loop ends and the teardown after it frees the buttons, the
+        // icon and coredll. DefWindowProcW would only destroy the window and
+        // leave the process holding every button.
+        PostQuitMessage(EXIT_CODE_MENU);
+        return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }

@@ -1,5 +1,6 @@
 # klavor.exe for the phones (ARM, Windows CE 4.20), from the same engine/,
-# app/ and res/ sources as every other build; see toolchain-phone.cmake for
+# app/ and res/ sources as every other build, and the cabinet's setup
+# program klavor_setup.dll (at the end); see toolchain-phone.cmake for
 # how the code is made. The README's "The phone build" section says what
 # each of the link options below is for.
 
@@ -60,4 +61,60 @@ target_link_options(klavor PRIVATE
 # The size the phone gets, measured on every build.
 add_custom_command(TARGET klavor POST_BUILD
   COMMAND ${CMAKE_COMMAND} -D FILE=$<TARGET_FILE:klavor> -P ${PROJECT_SOURCE_DIR}/cmake/phone/print_size.cmake
+  VERBATIM)
+
+# klavor_setup.dll, the cabinet's setup program (setup/), which the phone's
+# installer loads: the same toolchain, compile flags and care as klavor.exe,
+# linked as a DLL. Its link options against klavor.exe's:
+#   libcoredll_setup.a       its imports, from cmake/phone/coredll_setup.def
+#   --dll, --entry=DllMain   a DLL, entered on attach and detach with the
+#                            loader's three arguments in r0 to r2
+#   setup/klavor_setup.def   exports the installer's four calls by name,
+#                            and nothing else
+#   --image-base=0x10000000  not klavor.exe's 0x10000, which a DLL loaded
+#                            beside a program can never have; the customary
+#                            base of a DLL. CE loads a DLL from RAM near the
+#                            top of the process slot, below the ROM DLLs,
+#                            wherever there is room (Microsoft KB 326163),
+#                            so it moves it in any case: the relocations
+#                            (.reloc, --enable-reloc-section; --strip-all
+#                            takes only the symbols) are what let it
+#   no --stack               a DLL runs on its caller's stack; the field is
+#                            not read
+set(KLAVOR_SETUP_DEF ${PROJECT_SOURCE_DIR}/cmake/phone/coredll_setup.def)
+set(KLAVOR_SETUP_IMPLIB ${CMAKE_CURRENT_BINARY_DIR}/libcoredll_setup.a)
+set(KLAVOR_SETUP_EXPORTS ${PROJECT_SOURCE_DIR}/setup/klavor_setup.def)
+add_custom_command(OUTPUT ${KLAVOR_SETUP_IMPLIB}
+  COMMAND ${KLAVOR_PHONE_DLLTOOL} --machine arm-wince --input-def ${KLAVOR_SETUP_DEF}
+          --output-lib ${KLAVOR_SETUP_IMPLIB}
+  DEPENDS ${KLAVOR_SETUP_DEF}
+  COMMENT "Making the setup program's coredll import library"
+  VERBATIM)
+add_custom_target(klavor_setup_coredll_imports DEPENDS ${KLAVOR_SETUP_IMPLIB})
+
+add_executable(klavor_setup setup/klavor_setup.cpp)
+set_target_properties(klavor_setup PROPERTIES SUFFIX .dll
+  LINK_DEPENDS "${KLAVOR_SETUP_IMPLIB};${KLAVOR_SETUP_EXPORTS}")
+target_include_directories(klavor_setup PRIVATE platform/include ${PROJECT_SOURCE_DIR})
+klavor_program_settings(klavor_setup)
+target_compile_definitions(klavor_setup PRIVATE _WIN32_WCE=0x420 UNICODE _UNICODE ARM _ARM_)
+add_dependencies(klavor_setup klavor_setup_coredll_imports)
+target_link_libraries(klavor_setup PRIVATE ${KLAVOR_SETUP_IMPLIB})
+target_link_options(klavor_setup PRIVATE
+  -m arm_wince_pe
+  --dll
+  --entry=DllMain
+  --subsystem=wince:4.20
+  --major-os-version=4 --minor-os-version=20
+  --image-base=0x10000000
+  --section-alignment=0x1000 --file-alignment=0x200
+  --disable-dynamicbase --disable-nxcompat
+  --enable-reloc-section
+  --no-insert-timestamp
+  --strip-all
+  -Map=${CMAKE_CURRENT_BINARY_DIR}/klavor_setup.map
+  ${KLAVOR_SETUP_EXPORTS})
+
+add_custom_command(TARGET klavor_setup POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -D FILE=$<TARGET_FILE:klavor_setup> -P ${PROJECT_SOURCE_DIR}/cmake/phone/print_size.cmake
   VERBATIM)

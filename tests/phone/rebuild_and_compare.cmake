@@ -1,5 +1,5 @@
-# Builds the phone's klavor.exe again in another folder and checks that it
-# is byte for byte the one already built:
+# Builds the phone's klavor.exe and klavor_setup.dll again in another folder
+# and checks that each is byte for byte the one already built:
 #   cmake -D SOURCE=... -D TOOLCHAIN=... -D BINARY=... -D EXPECTED=... -P rebuild_and_compare.cmake
 foreach(var SOURCE TOOLCHAIN BINARY EXPECTED)
   if(NOT ${var})
@@ -11,10 +11,14 @@ execute_process(COMMAND ${CMAKE_COMMAND} -S "${SOURCE}" -B "${BINARY}" -G "Unix 
                         -D CMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -D CMAKE_BUILD_TYPE=MinSizeRel
                 COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CMAKE_COMMAND} --build "${BINARY}" -j 2 COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${EXPECTED}" "${BINARY}/klavor.exe"
-                RESULT_VARIABLE differ)
-if(NOT differ EQUAL 0)
-  message(FATAL_ERROR "${BINARY}/klavor.exe differs from ${EXPECTED}: the build is not reproducible")
-endif()
-file(SIZE "${EXPECTED}" size)
-message(STATUS "${BINARY}/klavor.exe is byte for byte ${EXPECTED} (${size} bytes)")
+# EXPECTED is the built klavor.exe; the DLL beside it is compared too.
+get_filename_component(expected_dir "${EXPECTED}" DIRECTORY)
+foreach(name klavor.exe klavor_setup.dll)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${expected_dir}/${name}" "${BINARY}/${name}"
+                  RESULT_VARIABLE differ)
+  if(NOT differ EQUAL 0)
+    message(FATAL_ERROR "${BINARY}/${name} differs from ${expected_dir}/${name}: the build is not reproducible")
+  endif()
+  file(SIZE "${expected_dir}/${name}" size)
+  message(STATUS "${BINARY}/${name} is byte for byte ${expected_dir}/${name} (${size} bytes)")
+endforeach()

@@ -1,5 +1,6 @@
-// A reader of the built klavor.exe's PE image, for the tests that check what
-// the linker and windres made: the headers, the imports and the resources.
+// A reader of the built klavor.exe's and klavor_setup.dll's PE images, for
+// the tests that check what the linker and windres made: the headers, the
+// imports, the exports, the base relocations and the resources.
 // It reads PE32 (the phone, desktop 32-bit) and PE32+ (desktop 64-bit).
 //
 // Nothing in the file is trusted: every read is bounds-checked, and the
@@ -77,6 +78,19 @@ struct ImportedDll {
     std::vector<Import> functions;
 };
 
+// One exported function, by name (a name is what a caller looks up).
+struct Export {
+    std::string name;
+    std::uint32_t ordinal = 0;  // with the directory's base added
+    std::uint32_t rva = 0;
+};
+
+// One base relocation: where, and of which kind (3: a 32-bit address).
+struct Relocation {
+    std::uint32_t rva = 0;
+    std::uint16_t type = 0;
+};
+
 class Image {
 public:
     explicit Image(Bytes image) : image_(std::move(image)) { Parse(); }
@@ -92,6 +106,20 @@ public:
     const Headers& headers() const { return headers_; }
     const std::vector<Section>& sections() const { return sections_; }
     const std::vector<ImportedDll>& imports() const { return imports_; }
+    // The export directory's own name of the module, and its named exports.
+    const std::string& exportName() const { return exportName_; }
+    const std::vector<Export>& exports() const { return exports_; }
+    // Every base relocation but the padding entries (type 0).
+    const std::vector<Relocation>& relocations() const { return relocations_; }
+
+    // The 32-bit word at an RVA, as the file holds it.
+    std::optional<std::uint32_t> WordAt(std::uint32_t rva) const {
+        try {
+            return U32(FileOffsetOf(rva, 4));
+        } catch (const Bad&) {
+            return std::nullopt;
+        }
+    }
 
     // The section an RVA lies in, if any.
     const Section* SectionAt(std::uint32_t rva) const {
@@ -276,6 +304,43 @@ private:
         }
     }
 
+    void ParseExports() {
+        auto [rva, size] = headers_.dataDirs[kExportDir];
+        if (rva == 0 || size == 0) return;
+        std::size_t at = FileOffsetOf(rva, 40);
+        exportName_ = CString(FileOffsetOf(U32(at + 12), 1), 256);
+        std::uint32_t base = U32(at + 16), functionCount = U32(at + 20), nameCount = U32(at + 24);
+        std::uint32_t functions = U32(at + 28), names = U32(at + 32), ordinals = U32(at + 36);
+        if (functionCount > 4096 || nameCount > functionCount) throw Bad{"an export directory with counts that lie"};
+        for (std::uint32_t i = 0; i < nameCount; ++i) {
+            Export e;
+            e.name = CString(FileOffsetOf(U32(FileOffsetOf(names + 4 * i, 4)), 1), 256);
+            std::uint16_t index = U16(FileOffsetOf(ordinals + 2 * i, 2));
+            if (index >= functionCount) throw Bad{"export " + e.name + " has no address"};
+            e.ordinal = base + index;
+            e.rva = U32(FileOffsetOf(functions + 4 * std::uint32_t{index}, 4));
+            exports_.push_back(e);
+        }
+    }
+
+    void ParseRelocations() {
+        auto [rva, size] = headers_.dataDirs[kRelocDir];
+        if (rva == 0 || size == 0) return;
+        for (std::uint32_t block = rva; block < rva + size;) {
+            std::size_t at = FileOffsetOf(block, 8);
+            std::uint32_t page = U32(at), blockSize = U32(at + 4);
+            if (blockSize < 8 || blockSize % 2 != 0 || blockSize > rva + size - block)
+                throw Bad{"a relocation block of " + std::to_string(blockSize) + " bytes"};
+            std::size_t entries = FileOffsetOf(block, blockSize) + 8;
+            for (std::uint32_t i = 0; i < (blockSize - 8) / 2; ++i) {
+                std::uint16_t entry = U16(entries + 2 * i);
+                if (entry >> 12 == 0) continue;  // padding to a word
+                relocations_.push_back({page + (entry & 0x0FFFu), static_cast<std::uint16_t>(entry >> 12)});
+            }
+            block += blockSize;
+        }
+    }
+
     ResId IdOf(std::uint32_t nameField) const {
         if (!(nameField & 0x80000000u)) return static_cast<std::uint16_t>(nameField & 0xFFFF);
         std::size_t at = rsrc_ + (nameField & 0x7FFFFFFFu);
@@ -303,7 +368,7 @@ private:
 
     void ParseResources() {
         auto [rva, size] = headers_.dataDirs[kResourceDir];
-        if (rva == 0 || size == 0) throw Bad{"no resource directory"};
+        if (rva == 0 || size == 0) return;  // a DLL may have none: then no resource is found
         rsrc_ = FileOffsetOf(rva, size);
         for (const auto& [type, typeField] : Table(rsrc_)) {
             for (const auto& [name, nameField] : Table(Subdirectory(typeField))) {
@@ -324,6 +389,8 @@ private:
         try {
             ParseHeaders();
             ParseImports();
+            ParseExports();
+            ParseRelocations();
             ParseResources();
         } catch (const Bad& bad) {
             error_ = bad.what;
@@ -334,6 +401,9 @@ private:
     Headers headers_;
     std::vector<Section> sections_;
     std::vector<ImportedDll> imports_;
+    std::string exportName_;
+    std::vector<Export> exports_;
+    std::vector<Relocation> relocations_;
     std::size_t rsrc_ = 0;
     std::map<ResId, std::map<ResId, Bytes>> resources_;
     std::string error_;

@@ -12,6 +12,7 @@
 // Prints one line per case and a closing "N passed, N failed"; the exit
 // code is 0 only when every case passed.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -30,6 +31,7 @@ using Ms = std::chrono::milliseconds;
 const wchar_t kKlavorClass[] = L"KlavorWndClass";
 const wchar_t kKlavorTitle[] = L"Klavor Window";
 constexpr UINT kTrayMessage = 3025;
+constexpr UINT kTrayIconId = 5000;
 constexpr DWORD kExitCodeMenu = 1;
 constexpr DWORD kExitCodeAlreadyRunning = 0;
 
@@ -377,6 +379,83 @@ void ChooseWithKeyboard(const Klavor& k, int item) {
     Send(keys);
 }
 
+// ---- Ending klavor.exe from outside -----------------------------------------
+
+// What klavor.exe holds with configs/presses.klavor: the plain, Win and
+// Shift combinations of each captured button.
+struct Combination {
+    UINT mods;
+    UINT vk;
+};
+const Combination kHeldCombinations[] = {
+    {0, 0xC1}, {MOD_WIN, 0xC1}, {MOD_SHIFT, 0xC1}, {0, VK_F6}, {MOD_WIN, VK_F6}, {MOD_SHIFT, VK_F6},
+    {0, VK_F7}, {MOD_WIN, VK_F7}, {MOD_SHIFT, VK_F7}, {0, VK_F3}, {MOD_WIN, VK_F3}, {MOD_SHIFT, VK_F3},
+};
+
+std::string Describe(const Combination& c) {
+    return std::string(c.mods & MOD_WIN ? "Win+" : "") + (c.mods & MOD_SHIFT ? "Shift+" : "") + KeyName(c.vk);
+}
+
+// Those of klavor.exe's combinations another program can register now; each
+// is let go again at once.
+std::vector<std::string> FreeCombinations() {
+    constexpr int kFirstId = 200;
+    std::vector<std::string> free;
+    int id = kFirstId;
+    for (const Combination& c : kHeldCombinations) {
+        if (RegisterHotKey(g_thief, id, c.mods, c.vk)) {
+            free.push_back(Describe(c));
+            UnregisterHotKey(g_thief, id);
+        }
+        ++id;
+    }
+    return free;
+}
+
+std::vector<std::string> AllCombinations() {
+    std::vector<std::string> all;
+    for (const Combination& c : kHeldCombinations) all.push_back(Describe(c));
+    return all;
+}
+
+std::string Describe(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+    return "[" + out + "]";
+}
+
+// Whether the tray has klavor.exe's icon: the tray answers a change to an
+// icon it has, and refuses one to an icon it does not.
+bool TrayHasIconOf(HWND window) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    data.uFlags = 0;  // changes nothing
+    return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+// A running klavor.exe holds every combination and has its icon; after it
+// ended, another program can take every one and the icon is gone. Wine also
+// drops a window's hot keys and tray icon when the window goes, so these
+// show what other programs see; the exit code is what shows the program's
+// own teardown ran, since WinMain returns 1 only after it.
+void RequireHoldingAll(const Klavor& k) {
+    std::vector<std::string> free = FreeCombinations();
+    Require(free.empty(), "klavor.exe does not hold " + Describe(free));
+    Require(TrayHasIconOf(k.window), "klavor.exe has no tray icon");
+}
+
+void RequireEndedCleanly(const Klavor& k, DWORD code) {
+    Require(WaitFor([&] { return Exited(k.pi.hProcess); }), "klavor.exe did not end");
+    Require(ExitCodeOf(k.pi.hProcess) == code, "exit code " + std::to_string(ExitCodeOf(k.pi.hProcess)) +
+                                                   ", expected " + std::to_string(code));
+    Require(CountKlavorWindows() == 0, "a klavor window is left");
+    std::vector<std::string> free = FreeCombinations();
+    Require(free == AllCombinations(), "free after the end: " + Describe(free));
+    Require(!TrayHasIconOf(k.window), "the tray icon is still there");
+}
+
 // ---- The cases -------------------------------------------------------------
 //
 // configs/presses.klavor, which most groups use:
@@ -591,6 +670,185 @@ void AboutBoxThenExit() {
     Require(ExitCodeOf(r.k.pi.hProcess) == kExitCodeMenu, "exit code " + std::to_string(ExitCodeOf(r.k.pi.hProcess)));
 }
 
+// A task manager or an installer closes klavor.exe: it ends as Exit does.
+void CloseEndsWithCodeOne() {
+    Running r;
+    RequireHoldingAll(r.k);
+    Require(PostMessageW(r.k.window, WM_CLOSE, 0, 0), "could not post WM_CLOSE");
+    RequireEndedCleanly(r.k, kExitCodeMenu);
+    EnsureForeground();
+    Press(VK_F6);
+    ExpectKeys({Down(VK_F6), Up(VK_F6)});
+}
+
+// WM_CLOSE while the tray menu's own loop runs. Wine's menu loop hands it to
+// the window procedure, whose PostQuitMessage(1) it then takes off the
+// queue without ending the menu: the quit is lost. The menu stays open and
+// working; once it is dismissed klavor.exe goes on, holding every button,
+// until it is closed again (docs/desktop-windows.md).
+void CloseWhileTheMenuIsOpen() {
+    Running r;
+    RequireHoldingAll(r.k);
+    TapTray(r.k);
+    HWND menu = WaitForMenu(r.k);
+    Require(PostMessageW(r.k.window, WM_CLOSE, 0, 0), "could not post WM_CLOSE");
+    Require(!WaitFor([&] { return Exited(r.k.pi.hProcess) || OpenMenuOf(r.k) != menu; }, 1500),
+            "WM_CLOSE ended the menu or klavor.exe");
+    RequireHoldingAll(r.k);
+    EnsureForeground();
+    Press(VK_F6);
+    ExpectKeys({Up(VK_F6), Down('A'), Up('A')});
+
+    SetForegroundWindow(r.k.window);
+    Require(WaitFor([&] { return GetForegroundWindow() == r.k.window; }), "klavor.exe did not take the foreground");
+    Send({KeyInput(VK_ESCAPE, false), KeyInput(VK_ESCAPE, true)});
+    Require(WaitFor([&] { return OpenMenuOf(r.k) == nullptr; }), "the menu stayed open");
+    Require(!WaitFor([&] { return Exited(r.k.pi.hProcess); }, 1000), "klavor.exe ended once the menu closed");
+    RequireHoldingAll(r.k);
+
+    Require(PostMessageW(r.k.window, WM_CLOSE, 0, 0), "could not post the second WM_CLOSE");
+    RequireEndedCleanly(r.k, kExitCodeMenu);
+}
+
+// WM_CLOSE while the About box's own loop runs: the box's loop hands it to
+// the window procedure, the quit that posts ends the box (MessageBoxW
+// returns, with IDOK) and then the program's own loop.
+void CloseWhileTheAboutBoxIsOpen() {
+    Running r;
+    RequireHoldingAll(r.k);
+    TapTray(r.k);
+    WaitForMenu(r.k);
+    ChooseWithKeyboard(r.k, 0);
+    HWND box = nullptr;
+    Require(WaitFor([&] {
+        box = FindWindowW(L"#32770", L"About");
+        return box && IsWindowVisible(box);
+    }), "no About box");
+    Require(PostMessageW(r.k.window, WM_CLOSE, 0, 0), "could not post WM_CLOSE");
+    RequireEndedCleanly(r.k, kExitCodeMenu);
+    Require(!IsWindow(box), "the About box outlived klavor.exe");
+}
+
+// ---- klavor_setup.dll, as the phone's installer calls it ----------------------
+
+std::wstring g_setupPath;
+
+using InstallInitFn = int (*)(HWND, BOOL, BOOL, LPCWSTR);
+using InstallExitFn = int (*)(HWND, LPCWSTR, WORD, WORD, WORD, WORD, WORD);
+using UninstallInitFn = int (*)(HWND, LPCWSTR);
+using UninstallExitFn = int (*)(HWND);
+
+// The DLL, and its four calls looked up by their plain names.
+struct SetupDll {
+    HMODULE module = nullptr;
+    InstallInitFn installInit = nullptr;
+    InstallExitFn installExit = nullptr;
+    UninstallInitFn uninstallInit = nullptr;
+    UninstallExitFn uninstallExit = nullptr;
+
+    SetupDll() {
+        module = LoadLibraryW(g_setupPath.c_str());
+        Require(module != nullptr, "LoadLibrary of klavor_setup.dll failed, error " + std::to_string(GetLastError()));
+        installInit = reinterpret_cast<InstallInitFn>(Export("Install_Init"));
+        installExit = reinterpret_cast<InstallExitFn>(Export("Install_Exit"));
+        uninstallInit = reinterpret_cast<UninstallInitFn>(Export("Uninstall_Init"));
+        uninstallExit = reinterpret_cast<UninstallExitFn>(Export("Uninstall_Exit"));
+    }
+    ~SetupDll() { FreeLibrary(module); }
+
+    void (*Export(const char* name))() {
+        FARPROC f = GetProcAddress(module, name);
+        Require(f != nullptr, std::string("klavor_setup.dll exports no ") + name);
+        return reinterpret_cast<void (*)()>(f);
+    }
+};
+
+// The folder klavor.exe is installed in, as the installer names it.
+std::wstring InstallDir() { return g_klavorPath.substr(0, g_klavorPath.find_last_of(L"\\/")); }
+
+// A klavor.exe that someone else started: found by its window.
+Klavor AdoptKlavor(HWND window) {
+    Klavor k;
+    k.window = window;
+    GetWindowThreadProcessId(window, &k.pi.dwProcessId);
+    k.pi.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                                k.pi.dwProcessId);
+    Require(k.pi.hProcess != nullptr, "could not open the started klavor.exe");
+    return k;
+}
+
+// Installing over a running Klavor: Install_Init ends it, Install_Exit
+// starts the installed one only when nothing failed, Uninstall_Init ends
+// that one; no call asks to cancel or to uninstall.
+void SetupClosesAndStartsKlavor() {
+    SetupDll dll;
+    const std::wstring dir = InstallDir();
+    Running r;
+    RequireHoldingAll(r.k);
+
+    auto called = Clock::now();
+    Require(dll.installInit(nullptr, TRUE, FALSE, dir.c_str()) == 0, "Install_Init did not say continue");
+    long long ms = std::chrono::duration_cast<Ms>(Clock::now() - called).count();
+    std::printf("  Install_Init returned after %lld ms\n", ms);
+    RequireEndedCleanly(r.k, kExitCodeMenu);
+
+    // One failure of any kind, and nothing is started.
+    const WORD failures[5][5] = {{1, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {0, 0, 1, 0, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 0, 1}};
+    for (const WORD* f : failures)
+        Require(dll.installExit(nullptr, dir.c_str(), f[0], f[1], f[2], f[3], f[4]) == 0,
+                "Install_Exit after a failure asked for an uninstall");
+    Require(!WaitFor([] { return CountKlavorWindows() != 0; }, 2000), "Install_Exit started klavor.exe after a failure");
+
+    Require(dll.installExit(nullptr, dir.c_str(), 0, 0, 0, 0, 0) == 0, "Install_Exit asked for an uninstall");
+    HWND window = nullptr;
+    Require(WaitFor([&] { return (window = FindKlavorWindowOf(0)) != nullptr; }, 15000),
+            "Install_Exit started no klavor.exe");
+    Klavor started = AdoptKlavor(window);
+    struct CloseAtEnd {
+        Klavor& k;
+        ~CloseAtEnd() { Close(k); }
+    } closeAtEnd{started};
+    Require(started.pi.dwProcessId != r.k.pi.dwProcessId, "the old klavor.exe is back");
+    // It captures its buttons just after making its window.
+    WaitFor([&] { return FreeCombinations().empty() && TrayHasIconOf(started.window); });
+    RequireHoldingAll(started);
+    EnsureForeground();
+    Press(VK_F6);
+    ExpectKeys({Up(VK_F6), Down('A'), Up('A')});
+
+    Require(dll.uninstallInit(nullptr, dir.c_str()) == 0, "Uninstall_Init did not say continue");
+    RequireEndedCleanly(started, kExitCodeMenu);
+    Require(dll.uninstallExit(nullptr) == 0, "Uninstall_Exit did not say done");
+}
+
+// A Klavor window that does not go (here the driver's own, which cannot
+// take its messages while the driver waits in Install_Init): the WM_CLOSE
+// is posted, Install_Init gives up after five seconds and says continue.
+void SetupGivesUpOnAKlavorThatStays() {
+    SetupDll dll;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kKlavorClass;
+    RegisterClassW(&wc);
+    HWND stays = CreateWindowExW(0, kKlavorClass, kKlavorTitle, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                 wc.hInstance, nullptr);
+    Require(stays != nullptr, "could not make the window");
+    struct Destroy {
+        HWND w;
+        ~Destroy() { DestroyWindow(w); }
+    } destroy{stays};
+
+    auto called = Clock::now();
+    Require(dll.installInit(nullptr, TRUE, TRUE, InstallDir().c_str()) == 0, "Install_Init did not say continue");
+    long long ms = std::chrono::duration_cast<Ms>(Clock::now() - called).count();
+    std::printf("  Install_Init gave up after %lld ms\n", ms);
+    Require(ms >= 5000 && ms < 7000, "Install_Init waited " + std::to_string(ms) + " ms, not five seconds");
+    MSG msg;
+    Require(PeekMessageW(&msg, stays, WM_CLOSE, WM_CLOSE, PM_REMOVE) && msg.message == WM_CLOSE, "no WM_CLOSE came");
+    Require(!PeekMessageW(&msg, stays, WM_CLOSE, WM_CLOSE, PM_REMOVE), "more than one WM_CLOSE came");
+}
+
 // klavor.exe waits for the phone application before it captures anything;
 // the Russian title ends the wait as well.
 void WaitsForThePhoneWindow() {
@@ -685,6 +943,11 @@ const Case kCases[] = {
     {"tray_ignores_other_notifications", TrayIgnoresOtherNotifications},
     {"presses_work_while_the_menu_is_open", PressesWorkWhileTheMenuIsOpen},
     {"about_box_then_exit", AboutBoxThenExit},
+    {"close_ends_with_code_one", CloseEndsWithCodeOne},
+    {"close_while_the_menu_is_open", CloseWhileTheMenuIsOpen},
+    {"close_while_the_about_box_is_open", CloseWhileTheAboutBoxIsOpen},
+    {"setup_closes_and_starts_klavor", SetupClosesAndStartsKlavor},
+    {"setup_gives_up_on_a_klavor_that_stays", SetupGivesUpOnAKlavorThatStays},
     {"nothing_captured_without_configuration", NothingCapturedWithoutConfiguration},
     {"held_combination_is_skipped", HeldCombinationIsSkipped},
 };
@@ -700,6 +963,7 @@ std::wstring NextToThisProgram(const wchar_t* name) {
 
 int wmain(int argc, wchar_t** argv) {
     g_klavorPath = NextToThisProgram(L"klavor.exe");
+    g_setupPath = NextToThisProgram(L"klavor_setup.dll");
     std::vector<const Case*> run;
     for (int i = 1; i < argc; ++i) {
         if (std::wcscmp(argv[i], L"--klavor") == 0 && i + 1 < argc) {
