@@ -821,34 +821,6 @@ void SetupClosesAndStartsKlavor() {
     Require(dll.uninstallExit(nullptr) == 0, "Uninstall_Exit did not say done");
 }
 
-// A Klavor window that does not go (here the driver's own, which cannot
-// take its messages while the driver waits in Install_Init): the WM_CLOSE
-// is posted, Install_Init gives up after five seconds and says continue.
-void SetupGivesUpOnAKlavorThatStays() {
-    SetupDll dll;
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kKlavorClass;
-    RegisterClassW(&wc);
-    HWND stays = CreateWindowExW(0, kKlavorClass, kKlavorTitle, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                 wc.hInstance, nullptr);
-    Require(stays != nullptr, "could not make the window");
-    struct Destroy {
-        HWND w;
-        ~Destroy() { DestroyWindow(w); }
-    } destroy{stays};
-
-    auto called = Clock::now();
-    Require(dll.installInit(nullptr, TRUE, TRUE, InstallDir().c_str()) == 0, "Install_Init did not say continue");
-    long long ms = std::chrono::duration_cast<Ms>(Clock::now() - called).count();
-    std::printf("  Install_Init gave up after %lld ms\n", ms);
-    Require(ms >= 5000 && ms < 7000, "Install_Init waited " + std::to_string(ms) + " ms, not five seconds");
-    MSG msg;
-    Require(PeekMessageW(&msg, stays, WM_CLOSE, WM_CLOSE, PM_REMOVE) && msg.message == WM_CLOSE, "no WM_CLOSE came");
-    Require(!PeekMessageW(&msg, stays, WM_CLOSE, WM_CLOSE, PM_REMOVE), "more than one WM_CLOSE came");
-}
-
 // klavor.exe waits for the phone application before it captures anything;
 // the Russian title ends the wait as well.
 void WaitsForThePhoneWindow() {
@@ -947,7 +919,6 @@ const Case kCases[] = {
     {"close_while_the_menu_is_open", CloseWhileTheMenuIsOpen},
     {"close_while_the_about_box_is_open", CloseWhileTheAboutBoxIsOpen},
     {"setup_closes_and_starts_klavor", SetupClosesAndStartsKlavor},
-    {"setup_gives_up_on_a_klavor_that_stays", SetupGivesUpOnAKlavorThatStays},
     {"nothing_captured_without_configuration", NothingCapturedWithoutConfiguration},
     {"held_combination_is_skipped", HeldCombinationIsSkipped},
 };
