@@ -45,6 +45,7 @@ LRESULT CALLBACK KlavorWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         // the loop ends and the teardown after it frees the buttons, the
         // icon and coredll. DefWindowProcW would only destroy the window and
         // leave the process holding every button.
+        g_closing = true;
         PostQuitMessage(EXIT_CODE_MENU);
         return 0;
     }

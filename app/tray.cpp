@@ -26,6 +26,7 @@ void SetTrayIcon(DWORD message, HICON icon) {
 }
 
 bool g_trayBusy = false;
+bool g_closing = false;
 
 LRESULT OnTrayNotify(LPARAM lParam) {
     if (lParam != WM_LBUTTONDOWN) return 0;  // only a tap opens the menu
@@ -54,5 +55,8 @@ LRESULT OnTrayNotify(LPARAM lParam) {
 
     DestroyMenu(menu);
     g_trayBusy = false;
+    // A close asked for while the menu or the box was open: its quit may
+    // have gone with their loop.
+    if (g_closing) PostQuitMessage(EXIT_CODE_MENU);
     return 0;
 }

@@ -18,6 +18,10 @@ enum {
 
 // True while the tray's menu or its About box is open; a tap then is ignored.
 extern bool g_trayBusy;
+// Set once the program has been asked to close (WM_CLOSE): the quit is
+// posted again when the menu or the About box returns, since a modal loop
+// may take the quit off the queue without ending.
+extern bool g_closing;
 
 extern const WCHAR ABOUT_TEXT[];
 extern const WCHAR ABOUT_CAPTION[];

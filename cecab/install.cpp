@@ -23,20 +23,6 @@ std::string VersionText(std::uint32_t major, std::uint32_t minor) {
     return std::to_string(major) + "." + (minor < 10 ? "0" : "") + std::to_string(minor);
 }
 
-// A text from the cabinet, safe to print whatever it holds.
-std::string Shown(const std::string& s) {
-    std::string out;
-    for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        }
-    }
-    return out;
-}
 
 std::string Folder(const std::string& folder) {
     std::string expanded = CeExpandFolder(folder);
@@ -134,6 +120,20 @@ bool IsDotNetAssembly(const Bytes& exe) {
 }
 
 }  // namespace
+
+std::string Shown(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
 
 // A member's name: an 8.3 stem from the installed name and the file's number.
 std::string MemberName(const std::string& installedName, std::uint16_t number) {
@@ -265,7 +265,11 @@ std::string DescribeInstall(const InstallCabinet& cab, const std::string& file) 
         int n = MemberNumber(m.name);
         if (n == 0) continue;
         bool used = n > 0 && std::any_of(s.files.begin(), s.files.end(), [n](const CeFile& f) { return f.id == n; });
-        if (n == 999) out += "# " + Shown(m.name) + " is a setup program the installer runs\n";
+        if (n == kSetupMemberNumber) {
+            out += "# " + Shown(m.name) + " is a setup program the installer runs\n";
+            if (std::optional<std::string> problem = ExeProblem(m.data))
+                out += "# warning: " + Shown(m.name) + " is " + *problem + "; the phones cannot run it\n";
+        }
         else if (base::Lower(m.name) == "_setup.xml")
             out += "# " + Shown(m.name) + " is for the installers of Windows Mobile 5 and later; Windows Mobile 2003's "
                    "passes over it\n";

@@ -33,8 +33,15 @@ const CabMember* FindMember(const InstallCabinet& cab, std::uint16_t fileId);
 // A member's name as the installer's tools make it: an 8.3 stem from the
 // installed file's name and the file's number ("KLAVOR.001"); and the
 // number a name ends in (".001" -> 1), or -1 for none.
+// The member number of a setup program: the installer loads it and calls
+// it around installing and removing.
+constexpr std::uint16_t kSetupMemberNumber = 999;
 std::string MemberName(const std::string& installedName, std::uint16_t number);
 int MemberNumber(const std::string& name);
+
+// A text from a cabinet, safe to print whatever it holds: other bytes
+// than printable ASCII as \xNN.
+std::string Shown(const std::string& s);
 
 // Why the phones cannot run this program, or nullopt when it is an ARM
 // Windows CE program (a PE image for ARM or Thumb with the CE subsystem).

@@ -87,10 +87,18 @@ CeSetup KlavorSetup(const std::optional<Bytes>& value) {
 
 std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<Bytes>& value, std::int64_t modified,
                                         std::string* error) {
+    return BuildKlavorCabinet(exe, std::nullopt, value, modified, error);
+}
+
+std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<Bytes>& setupProgram,
+                                        const std::optional<Bytes>& value, std::int64_t modified, std::string* error) {
     CeSetup setup = KlavorSetup(value);
     std::optional<Bytes> control = EncodeCeSetup(setup, error);
     if (!control) return std::nullopt;
     std::vector<CabMember> members = {{MemberName(setup.appName, 0), *control}};
+    // The setup program right after the control file, as real cabinets
+    // hold it; the control file names it nowhere.
+    if (setupProgram) members.push_back({MemberName(setup.appName, kSetupMemberNumber), *setupProgram});
     std::vector<CeFile> files = setup.files;
     std::sort(files.begin(), files.end(), [](const CeFile& a, const CeFile& b) { return a.id > b.id; });
     for (const CeFile& f : files) {
@@ -121,6 +129,11 @@ const CeRegValue* FindKlavorValue(const CeSetup& setup) {
 std::string DescribeInstallCabinet(const InstallCabinet& cab, const std::string& file) {
     const CeSetup& s = cab.setup;
     std::string out = DescribeInstall(cab, file);
+    if (s.appName == kCabAppName && s.provider == kCabProvider)
+        for (const CabMember& m : cab.members)
+            if (MemberNumber(m.name) == kSetupMemberNumber)
+                out += "# " + Shown(m.name) + ", Klavor's setup program, ends a running Klavor before anything is copied or "
+                       "removed, and starts the new klavor.exe once everything is installed: no Exit, no reset\n";
     const CeRegValue* value = FindKlavorValue(s);
     if (!value) {
         return out + "# It sets no " + RegistryValueName() +

@@ -26,9 +26,15 @@ cecab::CeSetup KlavorSetup(const std::optional<Bytes>& value);
 
 // The whole cabinet: the control file first, then the files in descending
 // order of their numbers, all dated `modified` (seconds since 1970-01-01
-// 00:00 UTC, stored as that moment in UTC: see cecab::DosDateTimeUtc).
+// 00:00 UTC, stored as that moment in UTC: see cecab::DosDateTimeUtc); no
+// setup program.
 std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<Bytes>& value, std::int64_t modified,
                                         std::string* error);
+// The same with Klavor's setup program (klavor_setup.dll) as the member
+// KLAVOR.999, right after the control file: the installer runs it to end a
+// running Klavor before installing and to start the new one afterwards.
+std::optional<Bytes> BuildKlavorCabinet(const Bytes& exe, const std::optional<Bytes>& setupProgram,
+                                        const std::optional<Bytes>& value, std::int64_t modified, std::string* error);
 
 // The entry that sets Klavor's configuration value, or null. If several
 // do, the last, as the installer writes them in order.

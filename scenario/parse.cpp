@@ -241,9 +241,19 @@ struct Parser {
             return Fail("screen: 'WIDTHxHEIGHT' or 'height N'");
         }
         if (keyword == "another") {
-            if (Lower(rest) != "copy running") return Fail("did you mean 'another copy running'?");
+            // "another copy running", or "... from "\Program Files\Klavor\klavor.exe"": its file is in use.
+            std::string r = Trim(rest);
+            std::string image;
+            std::size_t from = Lower(r).find(" from ");
+            if (from != std::string::npos) {
+                image = Unquote(Trim(r.substr(from + 6)));
+                r = Trim(r.substr(0, from));
+                if (image.empty() || image[0] != '\\') return Fail("another copy running from: a file on the phone, e.g. \"\\Program Files\\Klavor\\klavor.exe\"");
+            }
+            if (Lower(r) != "copy running") return Fail("did you mean 'another copy running'?");
             if (!Once("another copy running")) return false;
             s.anotherCopy = true;
+            s.anotherCopyImage = sim::Utf16(image);
             return true;
         }
         if (keyword == "klavor") {
@@ -294,6 +304,14 @@ struct Parser {
             a.kind = Action::Kind::DismissMenu;
         } else if (lower == "close about") {
             a.kind = Action::Kind::CloseAbout;
+        } else if (lower == "close klavor") {
+            a.kind = Action::Kind::Close;
+        } else if (StartsWith(lower, "remove ")) {
+            a.kind = Action::Kind::Remove;
+            auto rare = std::make_shared<Action::Rare>();
+            rare->item = Unquote(Trim(what.substr(7)));
+            if (rare->item.empty()) return Fail("remove: which installation? e.g. remove \"Klavor project Klavor\"");
+            a.rare = std::move(rare);
         } else if (lower == "reset") {
             a.kind = Action::Kind::Reset;
         } else if (StartsWith(lower, "install ")) {

@@ -12,6 +12,7 @@
 #include "engine/sequence.h"
 #include "platform/wceload/wceload.h"
 #include "res/resource.h"
+#include "setup/klavor_setup.h"
 
 namespace scenario {
 namespace {
@@ -32,7 +33,9 @@ struct Thief {
 // time, in the place it would have had among the phone's events had all
 // been scheduled at the start.
 struct RunState {
+    explicit RunState(wceload::SetupLoader setupLoader) : installer(std::move(setupLoader)) {}
     Thief thief;
+    wceload::Installer installer;  // what it installed stays across resets
     int phoneEventsLeft = 0;
     const std::vector<Action>* actions = nullptr;
     std::uint64_t firstPlace = 0;
@@ -83,8 +86,20 @@ void RunAction(const Action& a, RunState* run) {
         return;
     case Action::Kind::Install:
         --run->phoneEventsLeft;
-        sim::AddNote(wceload::Install(*a.Cabinet(), note.substr(note.find(' ') + 1)));
+        run->installer.Install(a.rare->cabinet, note.substr(note.find(' ') + 1));
         return;
+    case Action::Kind::Remove:
+        --run->phoneEventsLeft;
+        run->installer.Remove(a.Item());
+        return;
+    case Action::Kind::Close: {
+        // As the system's list of running programs closes a program.
+        HWND klavor = sim::FindWindowFor(std::u16string(u"KlavorWndClass"), std::u16string(u"Klavor Window"));
+        if (!klavor) return sim::AddNote(note + " (there is no Klavor window)");
+        sim::AddNote(note + ": WM_CLOSE to its window");
+        sim::PostFor(klavor, WM_CLOSE, 0, 0);
+        return;
+    }
     case Action::Kind::Reset:
         --run->phoneEventsLeft;
         sim::AddNote("reset: every process ends");
@@ -121,6 +136,26 @@ std::u16string Wide(const WCHAR* s) { return std::u16string(s); }
 
 int HostWinMain(HINSTANCE instance, LPWSTR commandLine, int show) { return WinMain(instance, nullptr, commandLine, show); }
 
+// The host build of the setup program stands in for a cabinet's .999 as
+// the host's WinMain does for klavor.exe: for any ARM Windows CE DLL.
+std::optional<wceload::SetupProgram> HostSetupLoader(const std::vector<std::uint8_t>& dll, const std::string&,
+                                                     std::string* why) {
+    if (std::optional<std::string> problem = cecab::ExeProblem(dll)) {
+        *why = *problem;
+        return std::nullopt;
+    }
+    wceload::SetupProgram calls;
+    calls.installInit = [](HWND parent, BOOL first, BOOL previously, LPCWSTR dir) {
+        return static_cast<int>(Install_Init(parent, first, previously, dir));
+    };
+    calls.installExit = [](HWND parent, LPCWSTR dir, WORD dirs, WORD files, WORD keys, WORD values, WORD links) {
+        return static_cast<int>(Install_Exit(parent, dir, dirs, files, keys, values, links));
+    };
+    calls.uninstallInit = [](HWND parent, LPCWSTR dir) { return static_cast<int>(Uninstall_Init(parent, dir)); };
+    calls.uninstallExit = [](HWND parent) { return static_cast<int>(Uninstall_Exit(parent)); };
+    return calls;
+}
+
 std::optional<Program> HostLoader(const std::vector<std::uint8_t>& file, const std::string&, std::string* why) {
     if (std::optional<std::string> problem = cecab::ExeProblem(file)) {
         *why = *problem;
@@ -129,9 +164,13 @@ std::optional<Program> HostLoader(const std::vector<std::uint8_t>& file, const s
     return Program(HostWinMain);
 }
 
+// Thrown out of the phone's idling by the event that starts a program
+// CreateProcessW asked for, once the program's turn is free.
+struct Starting : sim::Halted {};
+
 Outcome RunProgram(const Scenario& s, const RunOptions& options) {
     const Program& program = options.program;
-    const Loader& loader = options.loader;
+    const Loader loader = options.loader ? options.loader : Loader(HostLoader);
     sim::Reset();
     sim::SetTracing(options.trace);
     NewProgramProcess();
@@ -159,52 +198,99 @@ Outcome RunProgram(const Scenario& s, const RunOptions& options) {
         if (s.phone == Scenario::Phone::At) sim::At(sim::Now() + s.phoneAt, up);
     };
     if (s.anotherCopy) {
-        sim::CreateWindowFor(sim::StartProcess("klavor (first copy)"), u"KlavorWndClass", u"Klavor Window");
-        sim::AddNote("another copy of Klavor is running");
+        sim::Pid copy = sim::StartProcess("klavor (first copy)");
+        sim::CreateWindowFor(copy, u"KlavorWndClass", u"Klavor Window");
+        sim::SetProcessImage(copy, s.anotherCopyImage);
+        sim::AddNote("another copy of Klavor is running" +
+                     (s.anotherCopyImage.empty() ? std::string() : " from " + sim::Utf8(s.anotherCopyImage)));
     }
     startPhone();
 
-    RunState state;
+    RunState state(options.setupLoader ? options.setupLoader : wceload::SetupLoader(HostSetupLoader));
     state.actions = &s.actions;
     state.firstPlace = sim::ReservePlaces(s.actions.size());
     ScheduleAction(0, &state);
     sim::Time last = s.phone == Scenario::Phone::At ? s.phoneAt : 0;
     if (s.phone == Scenario::Phone::Never) last = kPhoneWait;
     for (const Action& a : s.actions) {
-        if (a.kind == Action::Kind::Install || a.kind == Action::Kind::Reset) ++state.phoneEventsLeft;
+        if (a.kind == Action::Kind::Install || a.kind == Action::Kind::Remove || a.kind == Action::Kind::Reset)
+            ++state.phoneEventsLeft;
         last = std::max(last, a.t);
     }
     sim::SetRunLimit(s.end ? *s.end : last + kGrace);
 
+    // The program to start next, from what file, and with what command line.
+    struct Start {
+        Program program;
+        std::u16string image;
+        std::u16string commandLine;
+    };
+    std::optional<Start> next;
+    if (s.klavorRuns) next = Start{program ? program : Program(HostWinMain), u"", u""};
+    bool running = false;
+    // One program at a time: a file the phone starts runs once the program
+    // before it has ended.
+    auto load = [&](const std::u16string& image, const std::u16string& commandLine, std::string* why) {
+        std::optional<std::vector<std::uint8_t>> file = sim::ReadFile(image);
+        std::optional<Program> loaded;
+        if (!file)
+            *why = "there is no such file";
+        else if (running || next)
+            *why = "the simulated phone runs one program at a time";
+        else if (!(loaded = loader(*file, sim::Utf8(image), why)))
+            *why = "not a program the phone can run: " + *why;
+        if (loaded) next = Start{std::move(*loaded), image, commandLine};
+        return loaded.has_value();
+    };
+    sim::SetProgramStarter([&](const std::u16string& image, const std::u16string& commandLine, DWORD* error) {
+        std::string starts = sim::ProcessName(sim::CurrentProcess()) + " starts " + sim::Utf8(image);
+        std::string why;
+        if (!load(image, commandLine, &why)) {
+            sim::AddNote(starts + ": " + why);
+            *error = sim::ReadFile(image) ? 193 /* ERROR_BAD_EXE_FORMAT */ : ERROR_FILE_NOT_FOUND;
+            return false;
+        }
+        sim::AddNote(starts);
+        // The program's turn comes once the installer's code has given the
+        // phone back.
+        sim::At(sim::Now(), [&running] {
+            if (!running) throw Starting{};
+        });
+        return true;
+    });
+
     if (options.started) options.started();
     Outcome o;
-    Program next = s.klavorRuns ? (program ? program : Program(HostWinMain)) : Program();
-    std::u16string commandLine;
-    bool running = false;
     for (;;) {
         try {
-            if (next) {
-                Program now = std::move(next);
-                next = nullptr;
+            if (next && !running) {
+                Start now = std::move(*next);
+                next.reset();
+                NewProgramProcess();
+                sim::SetProgramImage(now.image);
                 sim::AddNote("Klavor starts");
                 running = o.started = true;
                 o.exited = false;
-                std::vector<WCHAR> arguments(commandLine.begin(), commandLine.end());
+                std::vector<WCHAR> arguments(now.commandLine.begin(), now.commandLine.end());
                 arguments.push_back(0);
-                o.exitCode = now(sim::ProgramInstance(), arguments.data(), 5 /* SW_SHOW */);
+                o.exitCode = now.program(sim::ProgramInstance(), arguments.data(), 5 /* SW_SHOW */);
                 running = false;
                 o.exited = true;
                 sim::AddNote("Klavor exits with code " + std::to_string(o.exitCode));
-                if (state.phoneEventsLeft == 0) break;
+                // The run goes on while something may start the program again.
+                if (state.phoneEventsLeft == 0 && sim::ThreadsRunning() == 0 && !next) break;
                 // What the program left goes with its process.
                 sim::EndProcess(sim::kProgram);
+                continue;
             }
             sim::Idle();
+        } catch (const Starting&) {
         } catch (const sim::Resetting&) {
             running = false;
             o.exited = false;
             ++boot;
             state.thief.window = nullptr;
+            next.reset();
             std::vector<sim::StartUpEntry> entries = sim::SoftReset();
             startPhone();
             for (const sim::StartUpEntry& e : entries) {
@@ -215,24 +301,8 @@ Outcome RunProgram(const Scenario& s, const RunOptions& options) {
                 }
                 auto [target, arguments] = SplitCommand(*e.command);
                 std::string starts = entry + " starts " + sim::Utf8(target);
-                std::optional<std::vector<std::uint8_t>> file = sim::ReadFile(target);
                 std::string why;
-                std::optional<Program> loaded;
-                if (!file)
-                    why = "there is no such file";
-                else if (next)
-                    why = "the simulated phone runs one program at a time";
-                else if (!(loaded = (loader ? loader : Loader(HostLoader))(*file, sim::Utf8(target), &why)))
-                    why = "not a program the phone can run: " + why;
-                if (!loaded) {
-                    sim::AddNote(starts + ": " + why);
-                    continue;
-                }
-                sim::AddNote(starts);
-                next = std::move(*loaded);
-                commandLine = arguments;
-                NewProgramProcess();
-                sim::SetProgramImage(target);
+                sim::AddNote(load(target, arguments, &why) ? starts : starts + ": " + why);
             }
         } catch (const sim::Halted&) {
             sim::AddNote(running ? "the scenario ends; Klavor is still running" : "the scenario ends");
@@ -244,6 +314,9 @@ Outcome RunProgram(const Scenario& s, const RunOptions& options) {
             break;
         }
     }
+    // Another program's code still waiting (a setup program) ends with the run.
+    sim::EndThreads();
+    sim::SetProgramStarter(nullptr);
     o.running = running;
     return o;
 }
@@ -259,6 +332,7 @@ void NewProgramProcess() {
     g_hInstance = nullptr;
     g_hCoredll = nullptr;
     g_trayBusy = false;
+    g_closing = false;
 #define KLAVOR_ICON_ID(id) id,
     sim::SetProgramIcons({KLAVOR_ICON_IDS(KLAVOR_ICON_ID)});
 #undef KLAVOR_ICON_ID

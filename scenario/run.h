@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wceload/wceload.h"
 #include "scenario.h"
 #include "timeline.h"
 
@@ -40,6 +41,9 @@ struct RunOptions {
     bool trace = false;  // every call of the phone in the timeline too
     Program program;     // the program that runs at the start
     Loader loader;       // the programs the phone starts
+    // The setup programs of the cabinets the phone installs: by default the
+    // host build of Klavor's (setup/) stands in for any ARM Windows CE DLL.
+    wceload::SetupLoader setupLoader;
     // Called once the phone is set up and the scenario's events are
     // scheduled, just before the program starts, so that events it
     // schedules run after the scenario's own at equal times.

@@ -24,7 +24,9 @@ namespace scenario {
 // One event. A long scenario holds tens of thousands of them, so what
 // only a few kinds carry is kept apart, shared by the copies of the event.
 struct Action {
-    enum class Kind : std::uint8_t { Press, Steal, TapTray, NotifyTray, Choose, DismissMenu, CloseAbout, Install, Reset };
+    enum class Kind : std::uint8_t {
+        Press, Steal, TapTray, NotifyTray, Choose, DismissMenu, CloseAbout, Close, Install, Remove, Reset
+    };
     Kind kind = Kind::Press;
     BYTE vk = 0;              // Press, Steal
     std::uint8_t mods = 0;    // Press, Steal: MOD_WIN, MOD_SHIFT
@@ -34,7 +36,7 @@ struct Action {
 
     struct Rare {
         UINT notification = 0;  // NotifyTray's mouse message
-        std::string item;       // Choose's menu item
+        std::string item;       // Choose's menu item, Remove's application
         std::shared_ptr<const cecab::InstallCabinet> cabinet;  // Install's, read when the scenario is
     };
     std::shared_ptr<const Rare> rare;
@@ -56,6 +58,7 @@ struct Scenario {
     sim::Time phoneAt = 0;
     std::u16string phoneTitle = u"Phone";
     bool anotherCopy = false;
+    std::u16string anotherCopyImage;  // the file the other copy runs from, "" for none the phone has
     bool klavorRuns = true;  // false: Klavor runs only once the phone starts it (see Reset)
     std::optional<sim::Time> end;
     std::vector<std::string> setUp;  // the set-up lines as written, without comments

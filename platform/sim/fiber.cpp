@@ -1,5 +1,24 @@
 #include "fiber.h"
 
+#ifdef __EMSCRIPTEN__
+
+#include <stdexcept>
+
+// The page's WebAssembly has one stack and no way here to switch to
+// another: a second program's code (an installation's setup program) does
+// not run beside the program there.
+namespace sim {
+struct Fiber::Impl {};
+Fiber::Fiber(Body, void*, std::size_t) {
+    throw std::runtime_error("this build of the phone runs one program's code at a time");
+}
+Fiber::~Fiber() = default;
+void Fiber::Resume() {}
+void Fiber::Yield() {}
+}  // namespace sim
+
+#else
+
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -182,7 +201,7 @@ Fiber::Fiber(Body body, void* arg, std::size_t stackSize) : impl_(std::make_uniq
     f.size = (stackSize + page - 1) / page * page;
     f.mapped = f.size + page;
     f.stack = mmap(nullptr, f.mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (f.stack == MAP_FAILED) throw std::runtime_error("no memory for the emulator's stack");
+    if (f.stack == MAP_FAILED) throw std::runtime_error("no memory for a second stack");
     // A guard page: an overflow faults at once instead of writing elsewhere.
     mprotect(f.stack, page, PROT_NONE);
     f.bottom = static_cast<char*>(f.stack) + page;
@@ -228,7 +247,7 @@ Fiber::~Fiber() {
 }
 
 void Fiber::Resume() {
-    if (ended_) throw std::logic_error("the emulator's stack was resumed after its end");
+    if (ended_) throw std::logic_error("a second stack was resumed after its end");
     started_ = true;
     impl_->ToFiber();
 }
@@ -236,3 +255,5 @@ void Fiber::Resume() {
 void Fiber::Yield() { impl_->ToHost(false); }
 
 }  // namespace sim
+
+#endif

@@ -1,4 +1,5 @@
-// A second stack on the same thread, for the emulator.
+// A second stack on the same thread: for the emulator, and for the phone's
+// threads (another program's code beside the program's, phone.h).
 //
 // The emulator runs the program on a stack of its own and is started once
 // per run. Every call of the phone is served back on the host's stack; a
@@ -6,7 +7,8 @@
 // DispatchMessageW or a modal loop) lets the emulator go on while the
 // host's frames wait on theirs. So calls nest on the guest's stack and on
 // the host's, never inside the emulator's own frames, and an exception (the
-// end of a run, a fault) only ever unwinds host frames.
+// end of a run, a fault) only ever unwinds host frames. A fiber may itself
+// resume another: each goes back to whoever resumed it last.
 #ifndef KLAVOR_SIM_FIBER_H
 #define KLAVOR_SIM_FIBER_H
 

@@ -37,6 +37,8 @@ bool IsIntResource(LPCWSTR s) { return (reinterpret_cast<ULONG_PTR>(s) >> 16) ==
 using namespace internal;
 
 void Reset() {
+    // A thread's frames are unwound before its stack goes.
+    EndThreadsOf(0);
     P() = Phone{};
     P().processes = {"(none)", "program"};
     MakeStandardFolders();
@@ -44,6 +46,8 @@ void Reset() {
 
 void EndProcess(Pid pid) {
     Phone& p = P();
+    EndThreadsOf(pid);
+    p.images.erase(pid);
     std::set<HWND> gone;
     for (std::size_t i = 0; i < p.windows.size(); ++i) {
         Window& w = p.windows[i];
@@ -75,7 +79,6 @@ void EndProcess(Pid pid) {
         p.modals.clear();
         p.openKeys.clear();
         p.coredllRefs = 0;
-        p.programImage.clear();
     }
 }
 

@@ -78,12 +78,29 @@ std::uint64_t ReservePlaces(std::size_t n);
 void AtPlace(Time t, std::uint64_t place, std::function<void()> fn);
 
 // ---- Processes, windows, screen ------------------------------------------
+// Another process's code, run on a stack of its own beside the program's:
+// body runs at once until it waits (Sleep) or ends; while it waits, the
+// phone goes on (the program gets its messages), and at the time it waited
+// for, it goes on in turn. Only its Sleep waits: a thread does not take
+// messages. A thread ends when its body returns, when its process ends, or
+// with EndThreads() at the end of a run; a fault in it is told as a note.
+void RunThread(Pid pid, std::function<void()> body);
+std::size_t ThreadsRunning();
+void EndThreads();
+// The process whose code calls the phone now: a thread's, else the program's.
+Pid CurrentProcess();
 Pid StartProcess(const std::string& name);
 const std::string& ProcessName(Pid pid);
 // A window of another process (or of the program, for engine-level tests):
 // it has no window procedure; messages sent to it are recorded.
 HWND CreateWindowFor(Pid pid, const std::u16string& cls, const std::u16string& title);
 Pid OwnerOf(HWND hwnd);
+// The first window of this class and title (either may be left out), as
+// FindWindowW finds it but without a call in the trace: for a driver.
+HWND FindWindowFor(const std::optional<std::u16string>& cls, const std::optional<std::u16string>& title);
+// Another process posts a message to a window (a task list's WM_CLOSE);
+// false if there is no such window.
+bool PostFor(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 std::u16string TitleOf(HWND hwnd);
 void SetForeground(HWND hwnd);
 void SetScreen(int width, int height);
@@ -110,9 +127,13 @@ void SetCoredll(bool loads, bool exportsUnregisterFunc1);
 // Makes the folder and those above it; false where a file is in the way.
 bool MakeFolder(const std::u16string& path);
 // Creates or replaces a file; false (and why) if its folder is missing, a
-// folder has the name, or the running program was started from it.
+// folder has the name, or a running process was started from it.
 bool WriteFile(const std::u16string& path, const std::vector<std::uint8_t>& data, std::string* why = nullptr);
 std::optional<std::vector<std::uint8_t>> ReadFile(const std::u16string& path);
+// Deletes a file; false (and why) if there is none or a running process
+// was started from it. Removes a folder only if it is empty.
+bool DeleteFile(const std::u16string& path, std::string* why = nullptr);
+bool RemoveFolder(const std::u16string& path);
 bool IsFolder(const std::u16string& path);
 bool FileInUse(const std::u16string& path);
 // The names in a folder, in the order the shell lists them (case ignored).
@@ -125,6 +146,9 @@ std::optional<std::u16string> ShortcutCommand(const std::vector<std::uint8_t>& f
 // The file the program now runs from ("" for none): it cannot be replaced
 // while the program runs. EndProcess(kProgram) and SoftReset clear it.
 void SetProgramImage(const std::u16string& path);
+// The same for another process: a copy of a program that is not the one
+// under test holds its file too. EndProcess clears it.
+void SetProcessImage(Pid pid, const std::u16string& path);
 
 // ---- Registry --------------------------------------------------------------
 void SetRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name,
@@ -135,6 +159,7 @@ struct RegistryData {
     std::vector<std::uint8_t> data;
 };
 std::optional<RegistryData> RegistryValue(HKEY root, const std::u16string& path, const std::u16string& name);
+bool DeleteRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name);
 
 // ---- Input and hot keys ----------------------------------------------------
 // A hardware key going down or up. It takes the same road as keybd_event.

@@ -75,13 +75,35 @@ std::optional<std::vector<std::uint8_t>> ReadFile(const std::u16string& path) {
     return it->second.data;
 }
 
+bool DeleteFile(const std::u16string& path, std::string* why) {
+    auto fail = [why](const char* reason) {
+        if (why) *why = reason;
+        return false;
+    };
+    auto it = P().files.find(LowerStr(Clean(path)));
+    if (it == P().files.end() || it->second.folder) return fail("no such file");
+    if (FileInUse(path)) return fail("in use by a running program");
+    P().files.erase(it);
+    return true;
+}
+
+bool RemoveFolder(const std::u16string& path) {
+    auto it = P().files.find(LowerStr(Clean(path)));
+    if (it == P().files.end() || !it->second.folder || !FolderContents(path).empty()) return false;
+    P().files.erase(it);
+    return true;
+}
+
 bool IsFolder(const std::u16string& path) {
     auto it = P().files.find(LowerStr(Clean(path)));
     return it != P().files.end() && it->second.folder;
 }
 
 bool FileInUse(const std::u16string& path) {
-    return !P().programImage.empty() && LowerStr(Clean(path)) == LowerStr(P().programImage);
+    const std::u16string file = LowerStr(Clean(path));
+    for (const auto& image : P().images)
+        if (LowerStr(image.second) == file) return true;
+    return false;
 }
 
 std::vector<std::u16string> FolderContents(const std::u16string& path) {
@@ -114,6 +136,13 @@ std::optional<std::u16string> ShortcutCommand(const std::vector<std::uint8_t>& f
     return Utf16(command);
 }
 
-void SetProgramImage(const std::u16string& path) { P().programImage = Clean(path); }
+void SetProgramImage(const std::u16string& path) { SetProcessImage(kProgram, path); }
+
+void SetProcessImage(Pid pid, const std::u16string& path) {
+    if (path.empty())
+        P().images.erase(pid);
+    else
+        P().images[pid] = Clean(path);
+}
 
 }  // namespace sim

@@ -26,6 +26,11 @@ void SetRegistryValue(HKEY root, const std::u16string& path, const std::u16strin
 
 void CreateRegistryKey(HKEY root, const std::u16string& path) { P().registry[RegPath(root, path)]; }
 
+bool DeleteRegistryValue(HKEY root, const std::u16string& path, const std::u16string& name) {
+    auto key = P().registry.find(RegPath(root, path));
+    return key != P().registry.end() && key->second.erase(LowerStr(name)) > 0;
+}
+
 std::optional<RegistryData> RegistryValue(HKEY root, const std::u16string& path, const std::u16string& name) {
     auto key = P().registry.find(RegPath(root, path));
     if (key == P().registry.end()) return std::nullopt;

@@ -10,10 +10,12 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <set>
 #include <type_traits>
 #include <utility>
 
+#include "fiber.h"
 #include "phone.h"
 
 namespace sim {
@@ -115,6 +117,17 @@ struct EventLog {
     std::vector<Event> full;  // Events(): records[0, full.size()) built so far
 };
 
+// Another program's code, running beside the program's (phone_threads.cpp).
+struct Thread {
+    Pid pid = 0;
+    std::function<void()> body;
+    std::unique_ptr<Fiber> fiber;
+    std::uint64_t waits = 0;  // numbers its waits, so that a stale wake-up does nothing
+    bool halting = false;     // its process ends: its wait throws
+    bool ended = false;
+    std::string fault;
+};
+
 // A file or folder of the phone's object store.
 struct FileNode {
     std::u16string path;  // as first written: "\\Windows\\StartUp"
@@ -130,7 +143,7 @@ struct Phone {
     std::map<ScheduleKey, std::function<void()>> scheduled;
 
     std::vector<std::string> processes;  // index = pid
-    std::u16string programImage;         // the file the program was started from, while it runs
+    std::map<Pid, std::u16string> images;  // the file each running process was started from
     std::vector<Window> windows;         // handle = kWindowBase + index
     std::map<std::pair<Pid, std::u16string>, WindowClass> classes;
     HWND foreground = nullptr;
@@ -161,6 +174,9 @@ struct Phone {
     std::map<ULONG_PTR, Menu> menus;
     ULONG_PTR nextMenu = kMenuBase;
     std::vector<Modal*> modals;  // the open loops, innermost last; each lives in its API call
+
+    std::vector<std::unique_ptr<Thread>> threads;
+    Thread* running = nullptr;  // the thread whose code runs now; null: the program's
 
     DispatchWatch watch;
     ClockWatch clockWatch;
@@ -272,6 +288,14 @@ extern const UINT kComboMods;
 HotKey* FindHotKey(UINT mods, UINT vk);
 void RouteKey(BYTE vk, bool up, bool injected);
 BOOL WINAPI SimUnregisterFunc1(UINT fsModifiers, UINT vk);
+
+// ---- Threads (phone_threads.cpp) ----
+// The process whose code calls the phone now.
+Pid CurrentPid();
+// The running thread waits until then, while the phone goes on.
+void ThreadSleep(Time until);
+// Ends the threads of a process (0: every one), unwinding their waits.
+void EndThreadsOf(Pid pid);
 
 // ---- Shell (phone_shell.cpp) ----
 // Runs the loop as the innermost until the driver closes it.

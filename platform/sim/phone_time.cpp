@@ -2,6 +2,8 @@
 //
 // Both the scheduled events and the timers are kept in order, so a step of
 // virtual time costs O(log n) however many events a scenario holds.
+#include <stdexcept>
+
 #include "phone_state.h"
 
 namespace sim {
@@ -71,6 +73,7 @@ void RunEventsUntil(Time t) {
 // as stop() holds after events have run. Throws Halted at the end of a run.
 bool NextMessage(MSG* out, const std::function<bool()>& stop) {
     Phone& p = P();
+    if (p.running) throw std::logic_error(ProcessName(p.running->pid) + "'s thread waits for messages, which threads here do not take");
     for (;;) {
         if (stop && stop()) return false;
         if (!p.queue.empty()) {
@@ -151,6 +154,12 @@ UINT WINAPI SetTimer(HWND hWnd, UINT nIDEvent, UINT uElapse, TIMERPROC lpTimerFu
 void WINAPI Sleep(DWORD dwMilliseconds) {
     Traced tr("Sleep", [&] { return Num(dwMilliseconds); });
     Time target = P().now + dwMilliseconds;
+    if (P().running) {
+        // Another program's thread: the phone goes on without it meanwhile.
+        ThreadSleep(target);
+        tr.Void();
+        return;
+    }
     if (target > P().limit) {
         RunEventsUntil(P().limit);
         throw Halted{"run limit reached"};

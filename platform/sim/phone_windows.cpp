@@ -78,6 +78,24 @@ void SetForeground(HWND hwnd) { P().foreground = hwnd; }
 
 void WatchDispatch(DispatchWatch watch) { P().watch = std::move(watch); }
 
+HWND FindWindowFor(const std::optional<std::u16string>& cls, const std::optional<std::u16string>& title) {
+    for (std::size_t i = 0; i < P().windows.size(); ++i) {
+        const Window& w = P().windows[i];
+        if (!w.alive) continue;
+        // Class and title both match without regard to case.
+        if (cls && LowerStr(w.cls) != LowerStr(*cls)) continue;
+        if (title && LowerStr(w.title) != LowerStr(*title)) continue;
+        return reinterpret_cast<HWND>(kWindowBase + i);
+    }
+    return nullptr;
+}
+
+bool PostFor(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (!Win(hwnd)) return false;
+    PostTo(hwnd, msg, wParam, lParam);
+    return true;
+}
+
 std::vector<MSG> TakeProgramMessages() {
     std::vector<MSG> out(P().queue.begin(), P().queue.end());
     P().queue.clear();
@@ -100,16 +118,9 @@ extern "C" {
 
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
     Traced tr("FindWindowW", [&] { return Join({Quote(lpClassName), Quote(lpWindowName)}); });
-    for (std::size_t i = 0; i < P().windows.size(); ++i) {
-        const Window& w = P().windows[i];
-        if (!w.alive) continue;
-        if (lpClassName && LowerStr(w.cls) != LowerStr(Str(lpClassName))) continue;
-        // Class and title both match without regard to case.
-        if (lpWindowName && LowerStr(w.title) != LowerStr(Str(lpWindowName))) continue;
-        HWND h = reinterpret_cast<HWND>(kWindowBase + i);
-        return tr.Returns(h, [&] { return H(h); });
-    }
-    return tr.Returns<HWND>(nullptr, "NULL");
+    HWND h = FindWindowFor(lpClassName ? std::optional<std::u16string>(Str(lpClassName)) : std::nullopt,
+                           lpWindowName ? std::optional<std::u16string>(Str(lpWindowName)) : std::nullopt);
+    return tr.Returns(h, [&] { return H(h); });
 }
 
 ATOM WINAPI RegisterClassW(const WNDCLASSW* wc) {

@@ -20,13 +20,15 @@ const char kUsage[] =
     "usage: klavorcfg reg CONFIG [-o OUT] [--no-check]\n"
     "           write the .reg file for CONFIG to standard output, or to OUT (- is\n"
     "           standard output)\n"
-    "       klavorcfg cab CONFIG -o OUT [--exe EXE] [--no-check]\n"
-    "       klavorcfg cab --no-config -o OUT [--exe EXE]\n"
+    "       klavorcfg cab CONFIG -o OUT [--exe EXE] [--setup DLL | --no-setup] [--no-check]\n"
+    "       klavorcfg cab --no-config -o OUT [--exe EXE] [--setup DLL | --no-setup]\n"
     "           write the phone's installation cabinet (.cab): EXE (by default the\n"
     "           phone build's, ../../../phone/klavor.exe from where klavorcfg is)\n"
     "           into \\Program Files\\Klavor, shortcuts to it in \\Windows\\StartUp\n"
     "           and the Start menu's Programs, and the value for CONFIG, or with\n"
-    "           --no-config no value\n"
+    "           --no-config no value; and the setup program DLL (by default\n"
+    "           klavor_setup.dll beside EXE), which ends a running Klavor before\n"
+    "           installing and starts the new one after; --no-setup leaves it out\n"
     "       klavorcfg show FILE [--no-check]\n"
     "           print the configuration a .reg, raw image or text file holds; for a\n"
     "           .cab, first what its installer will do\n"
@@ -136,6 +138,9 @@ struct Args {
     bool noCheck = false;
     std::string exe;  // cab's
     bool haveExe = false;
+    std::string setup;  // cab's
+    bool haveSetup = false;
+    bool noSetup = false;
     bool noConfig = false;
 };
 
@@ -149,6 +154,17 @@ std::optional<Args> ParseArgs(const std::vector<std::string>& args, bool takesOu
             if (a.haveExe) return UsageError("more than one --exe"), std::nullopt;
             a.exe = args[++i];
             a.haveExe = true;
+            continue;
+        }
+        if (takesCab && args[i] == "--setup") {
+            if (i + 1 >= args.size()) return UsageError("--setup needs a file name"), std::nullopt;
+            if (a.haveSetup) return UsageError("more than one --setup"), std::nullopt;
+            a.setup = args[++i];
+            a.haveSetup = true;
+            continue;
+        }
+        if (takesCab && args[i] == "--no-setup") {
+            a.noSetup = true;
             continue;
         }
         if (takesCab && args[i] == "--no-config") {
@@ -220,13 +236,23 @@ int Cab(const std::vector<std::string>& argv) {
     if (!a->noConfig && a->files.empty()) return UsageError("cab needs a CONFIG file, or --no-config");
     if (a->files.size() > 1) return UsageError("cab takes one CONFIG file");
     if (!a->haveOut || a->out.empty()) return UsageError("cab needs -o OUT (- for standard output)");
+    if (a->haveSetup && a->noSetup) return UsageError("cab takes --setup DLL or --no-setup, not both");
     const std::string& out = a->out;
     std::string exe = a->haveExe ? a->exe : DefaultExe();
     if (!a->haveExe && (exe.empty() || !std::filesystem::exists(exe)))
         return Failed("klavorcfg: no phone build of klavor.exe at " + (exe.empty() ? std::string("../../../phone/") : exe) +
                       "; build it with `cmake --workflow --preset phone`, or give --exe EXE");
+    // The setup program comes from beside the program unless named.
+    std::string setup;
+    if (!a->noSetup) {
+        setup = a->haveSetup ? a->setup : (std::filesystem::path(exe).parent_path() / "klavor_setup.dll").string();
+        if (!a->haveSetup && !std::filesystem::exists(setup))
+            return Failed("klavorcfg: no klavor_setup.dll beside " + exe + " (the phone build makes both); give "
+                          "--setup DLL, or --no-setup for a cabinet without the setup program");
+    }
     std::vector<std::string> inputs = a->files;
     inputs.push_back(exe);
+    if (!setup.empty()) inputs.push_back(setup);
     for (const std::string& input : inputs)
         if (out != "-" && files::SameFile(out, input))
             return Failed("klavorcfg: " + out + " is the input file itself; give another output file");
@@ -239,6 +265,16 @@ int Cab(const std::vector<std::string>& argv) {
     if (!a->haveExe) std::cerr << "klavorcfg: klavor.exe from " << exe << "\n";
     if (std::optional<std::string> problem = cecab::ExeProblem(exeBytes))
         std::cerr << exe << ": warning: " << *problem << "; the phones cannot run it\n";
+    std::optional<config::Bytes> setupBytes;
+    if (!setup.empty()) {
+        std::optional<std::string> dll = files::ReadInput(setup, &error);
+        if (!dll) return Failed(error);
+        if (dll->empty()) return Failed(setup + ": the file is empty");
+        setupBytes = config::Bytes(dll->begin(), dll->end());
+        if (!a->haveSetup) std::cerr << "klavorcfg: klavor_setup.dll from " << setup << "\n";
+        if (std::optional<std::string> problem = cecab::ExeProblem(*setupBytes))
+            std::cerr << setup << ": warning: " << *problem << "; the phones cannot run it\n";
+    }
 
     std::optional<config::Bytes> value;
     if (!a->noConfig) {
@@ -250,7 +286,7 @@ int Cab(const std::vector<std::string>& argv) {
         value = loaded->config.value;
     }
 
-    std::optional<config::Bytes> cab = config::BuildKlavorCabinet(exeBytes, value, Modified(exe), &error);
+    std::optional<config::Bytes> cab = config::BuildKlavorCabinet(exeBytes, setupBytes, value, Modified(exe), &error);
     if (!cab) return Failed("klavorcfg: cannot make the cabinet: " + error);
     if (!files::WriteOutput(out, std::string(cab->begin(), cab->end()), &error)) return Failed("klavorcfg: " + error);
     return 0;
