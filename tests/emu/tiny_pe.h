@@ -4,6 +4,7 @@
 #define KLAVOR_TESTS_TINY_PE_H
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,6 +21,15 @@ constexpr std::uint32_t AddReg(int rd, int rn, int rm) { return 0xE0800000 | (rn
 constexpr std::uint32_t LdrReg(int rd, int rn) { return 0xE5900000 | (rn << 16) | (rd << 12); }  // ldr rd, [rn]
 constexpr std::uint32_t StrReg(int rd, int rn) { return 0xE5800000 | (rn << 16) | (rd << 12); }  // str rd, [rn]
 constexpr std::uint32_t BxReg(int rm) { return 0xE12FFF10 | rm; }
+constexpr std::uint32_t LdrOff(int rd, int rn, std::uint32_t off) {  // ldr rd, [rn, #off]
+    return 0xE5900000 | (rn << 16) | (rd << 12) | off;
+}
+constexpr std::uint32_t StrOff(int rd, int rn, std::uint32_t off) {  // str rd, [rn, #off]
+    return 0xE5800000 | (rn << 16) | (rd << 12) | off;
+}
+constexpr std::uint32_t SubSp(std::uint32_t n) { return 0xE24DD000 | n; }  // sub sp, sp, #n
+constexpr std::uint32_t AddSp(std::uint32_t n) { return 0xE28DD000 | n; }  // add sp, sp, #n
+constexpr int kSp = 13;
 
 constexpr std::uint32_t kImageBase = 0x10000;
 constexpr std::uint32_t kText = 0x1000, kData = 0x2000, kIdata = 0x3000;
@@ -31,6 +41,7 @@ struct Program {
         std::uint16_t ordinal;
     };
     std::vector<Imp> imports;
+    std::vector<std::uint8_t> data;  // the start of .data
 
     std::uint32_t Here() const { return kImageBase + kText + 4 * static_cast<std::uint32_t>(code.size()); }
     Program& Op(std::uint32_t word) {
@@ -40,6 +51,22 @@ struct Program {
     // rd = value, from a literal the code jumps over.
     Program& Load(int rd, std::uint32_t value) {
         return Op(0xE59F0000 | (rd << 12)).Op(0xEA000000).Op(value);  // ldr rd, [pc]; b +4; .word
+    }
+    // Bytes in .data; their address.
+    std::uint32_t Data(const void* bytes, std::size_t size) {
+        data.resize((data.size() + 3) & ~std::size_t{3});
+        std::uint32_t at = kImageBase + kData + static_cast<std::uint32_t>(data.size());
+        const auto* b = static_cast<const std::uint8_t*>(bytes);
+        data.insert(data.end(), b, b + size);
+        return at;
+    }
+    std::uint32_t Text(const std::u16string& text) {
+        std::vector<std::uint8_t> b;
+        for (char16_t ch : text + u'\0') {
+            b.push_back(static_cast<std::uint8_t>(ch));
+            b.push_back(static_cast<std::uint8_t>(ch >> 8));
+        }
+        return Data(b.data(), b.size());
     }
     int Import(const std::string& dll, const std::string& name, std::uint16_t ordinal = 0) {
         imports.push_back(Imp{dll, name, ordinal});
@@ -112,6 +139,7 @@ struct Program {
             u32(s + 36, secs[i].chars);
         }
         for (std::size_t i = 0; i < code.size(); ++i) u32(0x400 + 4 * i, code[i]);
+        std::copy(data.begin(), data.end(), f.begin() + 0x600);
 
         // .idata at file 0x800.
         std::vector<std::string> dlls = Dlls();
