@@ -38,6 +38,11 @@ struct Fault : std::runtime_error {
 // sim::Halted passes through when the run ends with the program still
 // running; a fault throws Fault, as does a DLL given for a program.
 int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& commandLine, int show);
+// The same with the image moved to base by its base relocations, as a
+// loader may move one (the phone's does not move a program; the tests move
+// the real klavor.exe to prove the relocations on a linker's own output).
+int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& commandLine, int show,
+               std::uint32_t base);
 
 // What the last program run did, for the speed bench: the program's own
 // data accesses (as the CPU made them) and its calls of the phone. Only

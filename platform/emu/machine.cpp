@@ -680,8 +680,13 @@ void Machine::OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self) {
 // ---- Starting a program --------------------------------------------------------------
 
 int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& commandLine, int show) {
+    return RunProgram(image, instance, commandLine, show, image.imageBase);
+}
+
+int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& commandLine, int show,
+               std::uint32_t base) {
     if (image.dll) throw Fault(image.path + ": a DLL, not a program (its file header says IMAGE_FILE_DLL)");
-    Machine m(image, image.imageBase);
+    Machine m(image, base);
     // However the run ends: normally, by ExitThread, or thrown out of a call.
     struct Record {
         const Machine& m;
@@ -694,7 +699,7 @@ int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& c
     std::uint32_t code;
     try {
         // The entry may return the exit code or end the thread with it.
-        code = m.CallGuest(image.imageBase + image.entryRva,
+        code = m.CallGuest(base + image.entryRva,
                            {static_cast<std::uint32_t>(inst), 0, cmd, static_cast<std::uint32_t>(show)},
                            "the entry point");
     } catch (const ProgramExit& exit) {
