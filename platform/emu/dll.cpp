@@ -106,7 +106,7 @@ std::uint32_t Dll::Enter(std::uint32_t reason) {
     // hinstDLL is the module's base address; reserved is NULL for a DLL
     // loaded (and freed) by LoadLibrary (FreeLibrary).
     return Run(Base() + image_->entryRva, {Base(), reason, 0u},
-               reason == kProcessAttach ? "the entry point (DLL_PROCESS_ATTACH)" : "the entry point (DLL_PROCESS_DETACH)");
+               std::string("the entry point (") + (reason == kProcessAttach ? "DLL_PROCESS_ATTACH)" : "DLL_PROCESS_DETACH)"));
 }
 
 bool Dll::Attach() {
@@ -121,11 +121,15 @@ bool Dll::Detach() {
 }
 
 std::uint32_t Dll::Call(const std::string& exportName, std::initializer_list<Arg> args) {
+    return Call(exportName, std::vector<Arg>(args));
+}
+
+std::uint32_t Dll::Call(const std::string& exportName, const std::vector<Arg>& args) {
     const Export* e = image_->FindExport(exportName);
     if (!e) throw Fault(Path() + ": the DLL has no export named " + exportName);
     if (!attached_)
         throw Fault(Path() + ": " + exportName + " called before the DLL's entry point accepted DLL_PROCESS_ATTACH");
-    return Run(Base() + e->rva, std::vector<Arg>(args), "the export " + exportName);
+    return Run(Base() + e->rva, args, "the export " + exportName);
 }
 
 }  // namespace emu

@@ -104,6 +104,7 @@ public:
     // and the address; after such a fault, for any call of its code.
     // sim::Halted passes through when the run ends in it.
     std::uint32_t Call(const std::string& exportName, std::initializer_list<Arg> args);
+    std::uint32_t Call(const std::string& exportName, const std::vector<Arg>& args);
     bool Has(const std::string& exportName) const;
 
     std::uint32_t Base() const;  // where it is loaded: its module handle

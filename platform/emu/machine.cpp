@@ -215,7 +215,9 @@ Machine::Machine(const PeImage& image, std::uint32_t base) : path_(image.path), 
         for (std::uint32_t i = 0; i < kTrapSlots; ++i)
             std::memcpy(trapPage + 4 * i, i == 0 ? &kGateInstruction : &kTrapInstruction, 4);
         MapRegion(kTrapBase, kPage, UC_PROT_READ | UC_PROT_EXEC, "the phone's call traps", trapPage);
-        std::uint32_t stack = image.stackReserve ? PageUp(image.stackReserve) : kDefaultStack;
+        // A DLL's code runs on the thread of the program that loaded it: its
+        // own header's reserve means nothing.
+        std::uint32_t stack = image.stackReserve && !image.dll ? PageUp(image.stackReserve) : kDefaultStack;
         if (stack > kMaxStack) stack = kMaxStack;
         MapRegion(kStackBase, stack, UC_PROT_READ | UC_PROT_WRITE, "the stack", allocate(stack));
         stackTop_ = kStackBase + stack;

@@ -15,7 +15,15 @@ constexpr std::uint32_t kPage = 0x1000;
 constexpr std::uint32_t kMaxImage = 64u << 20;  // far above any phone program
 constexpr std::uint16_t kRtGroupIcon = 14;
 
-enum Directory { kExports = 0, kImports = 1, kResources = 2, kRelocations = 5, kTls = 9, kDelayImports = 13, kClr = 14 };
+enum Directory {
+    kExports = 0,
+    kImports = 1,
+    kResources = 2,
+    kRelocations = 5,
+    kTls = 9,
+    kDelayImports = 13,
+    kClr = 14,
+};
 
 // The file header's characteristics.
 constexpr std::uint16_t kRelocsStripped = 0x0001;
@@ -221,7 +229,8 @@ void ApplyRelocations(const PeImage& image, std::uint32_t base, std::uint8_t* me
     if (!delta) return;
     for (std::uint32_t at : image.relocations) {
         std::uint8_t* w = memory + at;
-        std::uint32_t v = static_cast<std::uint32_t>(w[0] | w[1] << 8 | w[2] << 16) | static_cast<std::uint32_t>(w[3]) << 24;
+        std::uint32_t v = static_cast<std::uint32_t>(w[0] | w[1] << 8 | w[2] << 16) |
+                          static_cast<std::uint32_t>(w[3]) << 24;
         v += delta;
         for (int k = 0; k < 4; ++k) w[k] = static_cast<std::uint8_t>(v >> (8 * k));
     }

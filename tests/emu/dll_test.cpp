@@ -78,14 +78,6 @@ TestDll MakeDll() {
         .Op(tiny::AddLsl(0, 3, 0, 4));
     for (std::uint32_t i = 0; i < 3; ++i) p.Op(tiny::LdrOff(1, tiny::kSp, 4 * i)).Op(tiny::AddLsl(0, 1, 0, 4));
     p.Op(tiny::kBxLr);
-    // The characters of a string up to its terminating zero.
-    p.Export("Length").Op(tiny::MovReg(1, 0)).Op(tiny::MovImm(0, 0));
-    std::uint32_t loop = p.Here();
-    p.Op(0xE0D120B2)    // ldrh r2, [r1], #2
-        .Op(0xE3520000)  // cmp r2, #0
-        .Op(0x12800001)  // addne r0, r0, #1
-        .BranchNe(loop)
-        .Op(tiny::kBxLr);
     // What a setup program does to a running program: finds its window by
     // class and title, posts it WM_CLOSE; returns the window.
     p.Export("Close").Op(tiny::kPushR4Lr).CallImport(find).Op(tiny::MovReg(4, 0));
@@ -105,32 +97,6 @@ protected:
     void SetUp() override { FreshPhone(); }
 };
 
-// Where the loader puts a DLL: high in the process's 32 MB slot, 64 KB
-// aligned, never at the base the DLL prefers.
-TEST_F(DllTest, IsLoadedHighInTheSlotAndNeverAtItsPreferredBase) {
-    struct Case {
-        std::uint32_t preferred, size, base;
-    } cases[] = {
-        {0x10000000, 0x6000, 0x01FF0000},
-        {0x01FF0000, 0x6000, 0x01FE0000},  // where it would go: one step lower
-        {0x10000000, 0x10001, 0x01FE0000},
-        {0x00010000, 0x01000000, 0x01000000},
-    };
-    for (const Case& c : cases) {
-        emu::PeImage image;
-        image.imageBase = c.preferred;
-        image.imageSize = c.size;
-        EXPECT_EQ(emu::DllBase(image), c.base) << Hex(c.preferred) << " " << Hex(c.size);
-    }
-    emu::PeImage huge;
-    huge.imageSize = 0x01000001;
-    EXPECT_EQ(emu::DllBase(huge), std::nullopt);
-
-    TestDll d = MakeDll();
-    emu::Dll dll = LoadDll(d.p.Build());
-    EXPECT_EQ(dll.Base(), 0x01FF0000u);
-}
-
 // Each export's result proves a part of the loading: addresses in code and
 // in .data moved by the relocations, imports reached through moved
 // literals, the entry point's arguments, the stack arguments, a string
@@ -140,8 +106,12 @@ TEST_F(DllTest, ExportsRunAtTheNewBaseWithTheirArguments) {
     HWND window = sim::CreateWindowFor(other, u"KlavorMain", u"Klavor");
     TestDll d = MakeDll();
     emu::Dll dll = LoadDll(d.p.Build());
+    // High in the process's 32 MB slot, 64 KB aligned, never where it prefers.
     const std::uint32_t base = dll.Base(), moved = base - kPreferred;
-    ASSERT_NE(base, kPreferred);
+    EXPECT_EQ(base, 0x01FF0000u);
+    emu::PeImage there = dll.Image();
+    there.imageBase = base;
+    EXPECT_EQ(emu::DllBase(there), 0x01FE0000u);
     EXPECT_TRUE(dll.Attach());
     EXPECT_EQ(sim::TraceOf(), (std::vector<std::string>{"Sleep(11)"}));  // DLL_PROCESS_ATTACH + 10
     sim::ClearTrace();
@@ -156,8 +126,6 @@ TEST_F(DllTest, ExportsRunAtTheNewBaseWithTheirArguments) {
         {"Pointer", {}, d.global + moved, {}},
         {"Instance", {}, base, {}},
         {"Digits", {1, 2, 3, 4, 5, 6, 7}, 0x1234567, {}},
-        {"Length", {emu::Arg::Text(u"\\Program Files\\Klavor")}, 21, {}},
-        {"Length", {emu::Arg::Text(u"")}, 0, {}},
         {"Close",
          {emu::Arg::Text(u"KlavorMain"), emu::Arg::Text(u"Klavor")},
          static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window)),
@@ -167,15 +135,7 @@ TEST_F(DllTest, ExportsRunAtTheNewBaseWithTheirArguments) {
     for (const Case& c : cases) {
         sim::ClearTrace();
         EXPECT_TRUE(dll.Has(c.name));
-        std::uint32_t result = 0;
-        switch (c.args.size()) {  // Call takes its arguments as a list
-        case 0: result = dll.Call(c.name, {}); break;
-        case 1: result = dll.Call(c.name, {c.args[0]}); break;
-        case 2: result = dll.Call(c.name, {c.args[0], c.args[1]}); break;
-        default:
-            result = dll.Call(c.name, {c.args[0], c.args[1], c.args[2], c.args[3], c.args[4], c.args[5], c.args[6]});
-        }
-        EXPECT_EQ(result, c.result) << c.name;
+        EXPECT_EQ(dll.Call(c.name, c.args), c.result) << c.name;
         EXPECT_EQ(sim::TraceOf(), c.trace) << c.name;
     }
     std::vector<sim::Received> received = sim::ReceivedBy(window);
@@ -203,7 +163,8 @@ TEST_F(DllTest, FaultsNameTheDllAndTheAddressWhereItRuns) {
     };
     {
         emu::Dll dll = LoadDll(file);
-        EXPECT_EQ(fault(dll, "Global"), "tiny.dll: Global called before the DLL's entry point accepted DLL_PROCESS_ATTACH");
+        EXPECT_EQ(fault(dll, "Global"),
+                  "tiny.dll: Global called before the DLL's entry point accepted DLL_PROCESS_ATTACH");
     }
     const std::uint32_t moved = LoadDll(file).Base() - kPreferred;
     struct Case {
@@ -221,20 +182,9 @@ TEST_F(DllTest, FaultsNameTheDllAndTheAddressWhereItRuns) {
         emu::Dll dll = LoadDll(file);
         ASSERT_TRUE(dll.Attach());
         EXPECT_EQ(fault(dll, c.name), c.fault) << c.name;
-        EXPECT_EQ(fault(dll, "Global"), c.name == std::string("Nope")
-                                            ? ""
-                                            : "tiny.dll: the export Global called after the DLL's code stopped at a fault")
-            << c.name;
+        std::string after = "tiny.dll: the export Global called after the DLL's code stopped at a fault";
+        EXPECT_EQ(fault(dll, "Global"), c.name == std::string("Nope") ? "" : after) << c.name;
     }
-}
-
-TEST_F(DllTest, ADllWithoutAnEntryPointIsAttachedWithoutRunningCode) {
-    TestDll d = MakeDll();
-    d.p.entryRva = 0;
-    emu::Dll dll = LoadDll(d.p.Build());
-    EXPECT_TRUE(dll.Attach());
-    EXPECT_TRUE(sim::Trace().empty());
-    EXPECT_EQ(dll.Call("Instance", {}), 0u);  // the entry point never kept it
 }
 
 // Everything the file says is checked against the file before the DLL is
@@ -255,6 +205,10 @@ TEST_F(DllTest, MalformedDllsAreRefusedWithTheReason) {
                static_cast<std::uint32_t>(good[at + 3]) << 24;
     };
     const std::uint32_t exportCount = static_cast<std::uint32_t>(d.p.exports.size());
+    const std::size_t names = tiny::kEdataFile + 40 + 4 * exportCount, ordinals = names + 4 * exportCount;
+    auto relocationType = [](std::vector<std::uint8_t>& f, std::uint8_t type) {
+        f[tiny::kFirstRelocationAt + 1] = static_cast<std::uint8_t>(type << 4 | (f[tiny::kFirstRelocationAt + 1] & 0xF));
+    };
     const std::uint32_t firstRelocation = word(tiny::kRelocFile) + (word(tiny::kFirstRelocationAt) & 0xFFF);
     const std::size_t optional = tiny::kCoff + 20;
     struct Case {
@@ -267,33 +221,25 @@ TEST_F(DllTest, MalformedDllsAreRefusedWithTheReason) {
         {"relocations stripped", [&](auto& f) { u16(f, tiny::kCoff + 18, 0x2103); },
          "tiny.dll: its base relocations were stripped (IMAGE_FILE_RELOCS_STRIPPED), so it cannot be loaded "
          "anywhere but at its image base 0x10000000"},
-        {"ARM_MOV32 relocation", [&](auto& f) { f[tiny::kFirstRelocationAt + 1] = 0x50 | (f[tiny::kFirstRelocationAt + 1] & 0xF); },
+        {"ARM_MOV32 relocation", [&](auto& f) { relocationType(f, 5); },
          "tiny.dll: a base relocation of type 5 (ARM_MOV32, a movw and movt pair) at RVA " + Hex(firstRelocation) +
-             ": only HIGHLOW (3) and ABSOLUTE (0) are supported"},
-        {"HIGH relocation", [&](auto& f) { f[tiny::kFirstRelocationAt + 1] = 0x10 | (f[tiny::kFirstRelocationAt + 1] & 0xF); },
-         "tiny.dll: a base relocation of type 1 (HIGH) at RVA " + Hex(firstRelocation) +
              ": only HIGHLOW (3) and ABSOLUTE (0) are supported"},
         {"relocation in the headers", [&](auto& f) { u32(f, tiny::kRelocFile, 0); },
          "tiny.dll: the base relocation of the word at RVA " + Hex(firstRelocation & 0xFFF) + " lies in no section"},
-        {"relocation block too long", [&](auto& f) { u32(f, tiny::kRelocFile + 4, 0x1000); },
-         "tiny.dll: the base relocation block at RVA 0x5000 is 0x1000 bytes long, which does not fit the directory"},
         {"relocations outside the image", [&](auto& f) { u32(f, optional + 96 + 5 * 8, 0x5FFC); },
          "tiny.dll: the base relocation directory at RVA 0x5FFC, " + Hex(word(optional + 100 + 5 * 8)) +
              " bytes, lies outside the image (0x6000 bytes)"},
         {"export past the end", [&](auto& f) { u32(f, Program::ExportAddressAt(0), 0x6000); },
          "tiny.dll: the export Global at RVA 0x6000 lies past the end of the image (0x6000 bytes)"},
-        {"export forwarded", [&](auto& f) { u32(f, Program::ExportAddressAt(2), word(tiny::kEdataFile + 40 + 4 * exportCount)); },
+        {"export forwarded", [&](auto& f) { u32(f, Program::ExportAddressAt(2), word(names)); },
          "tiny.dll: the export Instance is forwarded to Global, which this loader does not follow"},
-        {"export of no function", [&](auto& f) { u16(f, tiny::kEdataFile + 40 + 8 * exportCount, exportCount); },
+        {"export of no function", [&](auto& f) { u16(f, ordinals, exportCount); },
          "tiny.dll: the export Global stands for function " + std::to_string(exportCount) + " of " +
              std::to_string(exportCount)},
-        {"export named twice", [&](auto& f) { u32(f, tiny::kEdataFile + 40 + 4 * exportCount + 4, word(tiny::kEdataFile + 40 + 4 * exportCount)); },
+        {"export named twice", [&](auto& f) { u32(f, names + 4, word(names)); },
          "tiny.dll: the export name Global appears twice"},
         {"export with no address", [&](auto& f) { u32(f, Program::ExportAddressAt(1), 0); },
          "tiny.dll: the export Pointer has no address"},
-        {"too many exports", [&](auto& f) { u32(f, tiny::kEdataFile + 20, 0x10000); },
-         "tiny.dll: the export directory lists 65536 functions from ordinal 1 and " + std::to_string(exportCount) +
-             " names, beyond the 16-bit ordinals"},
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> file = good;

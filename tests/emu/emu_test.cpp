@@ -308,11 +308,6 @@ TEST_F(EmuTest, CreateProcessWTakesItsStackArgumentsAndFillsTheProcessInformatio
           "NULL, information) -> FALSE, ERROR_INVALID_PARAMETER",
           "CloseHandle(0x11111110) -> FALSE"},
          0x22222220, 0, ""},
-        {"no such file", 0, false, false, false,
-         {"CreateProcessW(\"\\Program Files\\Klavor\\klavor.exe\", \"-q\", NULL, NULL, 0, 0x0, NULL, NULL, NULL, "
-          "information) -> FALSE, error 2",
-          "CloseHandle(0x11111110) -> FALSE"},
-         0x22222220, 1, ""},
         {"information in code", 0, false, true, true, {}, 0, 0,
          "the PROCESS_INFORMATION: the program passed 0x11000, in the image's .text section, which it may not write"},
     };

@@ -141,7 +141,9 @@ struct Program {
 
     // The import tables: one descriptor per library, then the lookup and
     // address tables, then the names. Entries are in order of Import().
-    std::uint32_t IatEntry(int i) const { return imageBase + kIdata + IatOffset() + 4 * static_cast<std::uint32_t>(Slot(i)); }
+    std::uint32_t IatEntry(int i) const {
+        return imageBase + kIdata + IatOffset() + 4 * static_cast<std::uint32_t>(Slot(i));
+    }
 
     std::vector<std::uint8_t> Build(std::uint16_t machine = 0x1C0, std::uint16_t subsystem = 9) const {
         std::vector<std::uint8_t> f(isDll ? 0xE00 : 0xA00, 0);
@@ -260,7 +262,8 @@ struct Program {
         for (std::size_t i = 0; i < sorted.size();) {
             std::uint32_t page = sorted[i] & ~0xFFFu;
             std::size_t block = at, e = at + 8;
-            for (; i < sorted.size() && (sorted[i] & ~0xFFFu) == page; ++i, e += 2) u16(e, 0x3000 | (sorted[i] & 0xFFF));
+            for (; i < sorted.size() && (sorted[i] & ~0xFFFu) == page; ++i, e += 2)
+                u16(e, 0x3000 | (sorted[i] & 0xFFF));
             if ((e - block) % 4) e += 2;
             u32(block, page);
             u32(block + 4, static_cast<std::uint32_t>(e - block));

@@ -111,7 +111,6 @@ private:
 TEST(TwoMachines, TakeTurnsInsideTheirCallsOfThePhone) {
     struct Case {
         const char* what;
-        bool scheduler;
         std::vector<sim::Time> switches;  // when a switch is made
         const char* bExport;
         std::vector<std::string> trace;  // "time call"
@@ -122,76 +121,70 @@ TEST(TwoMachines, TakeTurnsInsideTheirCallsOfThePhone) {
         // hands back at 20; A's second (from 100) hands over again at 130,
         // where B's first returns, late, and B's second hands back at 160.
         // A then runs to its end, and B after it.
-        {"once each way, B from inside A's call", false, {10, 20, 130, 160}, "Work",
-         {"0 Sleep(100)", "10 Sleep(30)", "100 Sleep(100)", "130 Sleep(30)", "200 Sleep(100)", "300 Sleep(30)",
-          "330 FindWindowW"},
-         {"A@10", "B@20", "A@130", "B@160"}, ""},
-        {"once each way, both on fibers", true, {10, 20, 130, 160}, "Work",
+        {"once each way", {10, 20, 130, 160}, "Work",
          {"0 Sleep(100)", "10 Sleep(30)", "100 Sleep(100)", "130 Sleep(30)", "200 Sleep(100)", "300 Sleep(30)",
           "330 FindWindowW"},
          {"A@10", "B@20", "A@130", "B@160"}, ""},
         // Inside A's first Sleep, three turns of B's; inside B's first, two
         // of A's. B's second Sleep (from 45) hands back at 55 and returns
         // only once A has ended.
-        {"many times inside one call, B from inside A's call", false, {5, 15, 25, 35, 45, 55}, "Work",
-         {"0 Sleep(100)", "5 Sleep(30)", "45 Sleep(30)", "100 Sleep(100)", "200 Sleep(100)", "300 Sleep(30)",
-          "330 FindWindowW"},
-         {"A@5", "B@15", "A@25", "B@35", "A@45", "B@55"}, ""},
-        {"many times inside one call, both on fibers", true, {5, 15, 25, 35, 45, 55}, "Work",
+        {"many times inside one call", {5, 15, 25, 35, 45, 55}, "Work",
          {"0 Sleep(100)", "5 Sleep(30)", "45 Sleep(30)", "100 Sleep(100)", "200 Sleep(100)", "300 Sleep(30)",
           "330 FindWindowW"},
          {"A@5", "B@15", "A@25", "B@35", "A@45", "B@55"}, ""},
         // A fault in B, while A waits in its call, leaves A's run whole.
-        {"B faults while A waits, B from inside A's call", false, {10}, "Crash",
-         {"0 Sleep(100)", "100 Sleep(100)", "200 Sleep(100)"}, {"A@10"}, "tiny.dll: a read of 4 bytes at 0x0"},
-        {"B faults while A waits, both on fibers", true, {10}, "Crash",
-         {"0 Sleep(100)", "100 Sleep(100)", "200 Sleep(100)"}, {"A@10"}, "tiny.dll: a read of 4 bytes at 0x0"},
+        {"B faults while A waits", {10}, "Crash", {"0 Sleep(100)", "100 Sleep(100)", "200 Sleep(100)"}, {"A@10"},
+         "tiny.dll: a read of 4 bytes at 0x0"},
     };
+    // B's stack resumed from inside A's call, or both on fibers.
     for (const Case& c : cases) {
-        sim::Reset();
-        sim::SetTracing(true);
-        HWND window = sim::CreateWindowFor(sim::StartProcess("other.exe"), u"KlavorMain", u"");
-        std::string error;
-        std::optional<emu::PeImage> exe = emu::ParsePeImage(Sleeper().Build(), "tiny.exe", &error);
-        std::optional<emu::Dll> dll = emu::Dll::Load(Worker().Build(), "tiny.dll", &error);
-        ASSERT_TRUE(exe && dll) << error;
+        for (bool scheduler : {false, true}) {
+            const std::string what = c.what + std::string(scheduler ? ", both on fibers" : ", B from inside A's call");
+            sim::Reset();
+            sim::SetTracing(true);
+            HWND window = sim::CreateWindowFor(sim::StartProcess("other.exe"), u"KlavorMain", u"");
+            std::string error;
+            std::optional<emu::PeImage> exe = emu::ParsePeImage(Sleeper().Build(), "tiny.exe", &error);
+            std::optional<emu::Dll> dll = emu::Dll::Load(Worker().Build(), "tiny.dll", &error);
+            ASSERT_TRUE(exe && dll) << error;
 
-        int aResult = -1;
-        std::uint32_t bResult = 0;
-        std::string aFault, bFault;
-        TwoStacks stacks(
-            c.scheduler,
-            [&] {
-                try {
-                    aResult = emu::RunProgram(*exe, sim::ProgramInstance(), u"", 5);
-                } catch (const emu::Fault& f) {
-                    aFault = f.what();
-                }
-            },
-            [&] {
-                try {
-                    dll->Attach();
-                    bResult = dll->Call(c.bExport, {3, emu::Arg::Text(u"KlavorMain")});
-                } catch (const emu::Fault& f) {
-                    bFault = f.what();
-                }
-            });
-        for (sim::Time t : c.switches) sim::At(t, [&stacks] { stacks.Switch(); });
-        stacks.Run();
+            int aResult = -1;
+            std::uint32_t bResult = 0;
+            std::string aFault, bFault;
+            TwoStacks stacks(
+                scheduler,
+                [&] {
+                    try {
+                        aResult = emu::RunProgram(*exe, sim::ProgramInstance(), u"", 5);
+                    } catch (const emu::Fault& f) {
+                        aFault = f.what();
+                    }
+                },
+                [&] {
+                    try {
+                        dll->Attach();
+                        bResult = dll->Call(c.bExport, {3, emu::Arg::Text(u"KlavorMain")});
+                    } catch (const emu::Fault& f) {
+                        bFault = f.what();
+                    }
+                });
+            for (sim::Time t : c.switches) sim::At(t, [&stacks] { stacks.Switch(); });
+            stacks.Run();
 
-        EXPECT_EQ(aFault, "") << c.what;
-        EXPECT_EQ(aResult, 303) << c.what;
-        if (c.bFault.empty()) {
-            EXPECT_EQ(bFault, "") << c.what;
-            EXPECT_EQ(bResult, reinterpret_cast<std::uintptr_t>(window) + 90) << c.what;
-        } else {
-            EXPECT_EQ(bFault.substr(0, c.bFault.size()), c.bFault) << c.what;
+            EXPECT_EQ(aFault, "") << what;
+            EXPECT_EQ(aResult, 303) << what;
+            if (c.bFault.empty()) {
+                EXPECT_EQ(bFault, "") << what;
+                EXPECT_EQ(bResult, reinterpret_cast<std::uintptr_t>(window) + 90) << what;
+            } else {
+                EXPECT_EQ(bFault.substr(0, c.bFault.size()), c.bFault) << what;
+            }
+            std::vector<std::string> trace;
+            for (const sim::Call& call : sim::Trace())
+                trace.push_back(std::to_string(call.t) + " " + (call.name == "Sleep" ? call.Text() : call.name));
+            EXPECT_EQ(trace, c.trace) << what;
+            EXPECT_EQ(stacks.log, c.log) << what;
         }
-        std::vector<std::string> trace;
-        for (const sim::Call& call : sim::Trace())
-            trace.push_back(std::to_string(call.t) + " " + (call.name == "Sleep" ? call.Text() : call.name));
-        EXPECT_EQ(trace, c.trace) << c.what;
-        EXPECT_EQ(stacks.log, c.log) << c.what;
     }
 }
 
