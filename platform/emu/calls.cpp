@@ -28,6 +28,16 @@ GuestText Text(const Call& c, int arg) {
     return c.m.Text(c.U(arg), c, "argument " + std::to_string(arg + 1));
 }
 
+// A string the phone reads as one, never as an integer resource: a small
+// number there would be read as a host pointer.
+GuestText String(const Call& c, int arg) {
+    GuestText t = Text(c, arg);
+    if (t.raw && t.raw < 0x10000)
+        c.Fail("argument " + std::to_string(arg + 1) + ": the program passed " + std::to_string(t.raw) +
+               " where the phone reads a string");
+    return t;
+}
+
 // MSG on the guest: hwnd, message, wParam, lParam, time, pt.x, pt.y.
 constexpr std::uint32_t kMsgBytes = 28;
 
@@ -100,6 +110,8 @@ SERVE(AppendMenuW) {
     return Ret(AppendMenuW(As<HMENU>(c.U(0)), c.U(1), c.U(2), item.get()));
 }
 
+SERVE(CloseHandle) { return Ret(CloseHandle(As<HANDLE>(c.U(0)))); }
+
 SERVE(CreatePopupMenu) { return c.m.Handle(CreatePopupMenu(), c); }
 
 SERVE(CreateWindowExW) {
@@ -110,6 +122,41 @@ SERVE(CreateWindowExW) {
                              static_cast<int>(a[6]), static_cast<int>(a[7]), As<HWND>(a[8]), As<HMENU>(a[9]),
                              As<HINSTANCE>(a[10]), As<LPVOID>(a[11]));
     return c.m.Handle(h, c);
+}
+
+// Ten arguments, the fifth on from the stack. The phone only looks at
+// whether the security attributes, environment and start-up information
+// are given. PROCESS_INFORMATION on the guest: hProcess, hThread,
+// dwProcessId, dwThreadId, 16 bytes; the phone fills it only on success, so
+// it is read first and written back whole.
+SERVE(CreateProcessW) {
+    constexpr std::uint32_t kInfoBytes = 16;
+    GuestText image = String(c, 0), line = String(c, 1), folder = String(c, 7);
+    std::uint32_t at = c.U(9);
+    PROCESS_INFORMATION info{};
+    if (at) {
+        std::uint8_t b[kInfoBytes];
+        c.m.Read(at, b, kInfoBytes, c, "the PROCESS_INFORMATION");
+        c.m.Check(at, kInfoBytes, UC_PROT_WRITE, c, "the PROCESS_INFORMATION");  // before the program starts
+        info.hProcess = As<HANDLE>(Word(b));
+        info.hThread = As<HANDLE>(Word(b + 4));
+        info.dwProcessId = Word(b + 8);
+        info.dwThreadId = Word(b + 12);
+    }
+    // LPWSTR: the phone may write into the command line; it stays a copy.
+    std::u16string commandLine = line.text;
+    BOOL r = CreateProcessW(image.get(), line.raw ? &commandLine[0] : nullptr, As<LPSECURITY_ATTRIBUTES>(c.U(2)),
+                            As<LPSECURITY_ATTRIBUTES>(c.U(3)), static_cast<BOOL>(c.U(4)), c.U(5), As<LPVOID>(c.U(6)),
+                            folder.get(), As<LPSTARTUPINFOW>(c.U(8)), at ? &info : nullptr);
+    if (at) {
+        std::uint32_t w[4] = {c.m.Handle(info.hProcess, c), c.m.Handle(info.hThread, c), info.dwProcessId,
+                              info.dwThreadId};
+        std::uint8_t b[kInfoBytes];
+        for (int i = 0; i < 4; ++i)
+            for (int k = 0; k < 4; ++k) b[4 * i + k] = static_cast<std::uint8_t>(w[i] >> (8 * k));
+        c.m.Write(at, b, kInfoBytes, c, "the PROCESS_INFORMATION");
+    }
+    return Ret(r);
 }
 
 SERVE(DefWindowProcW) {

@@ -13,7 +13,9 @@
 
 #define KLAVOR_EMU_IMPORTS(X) \
     X(AppendMenuW)            \
+    X(CloseHandle)            \
     X(CreatePopupMenu)        \
+    X(CreateProcessW)         \
     X(CreateWindowExW)        \
     X(DefWindowProcW)         \
     X(DestroyMenu)            \

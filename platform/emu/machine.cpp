@@ -3,10 +3,12 @@
 #include "imports.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace emu {
 
@@ -44,7 +46,7 @@ constexpr int kAllRegs[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1,  UC_ARM_REG_R2,  UC_A
 constexpr int kAllRegCount = sizeof kAllRegs / sizeof kAllRegs[0];
 constexpr int kArgRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_SP};
 
-Machine* g_current = nullptr;
+// Written only when a RunProgram ends (LastRunCounts).
 RunCounts g_lastCounts;
 
 std::string Hex(std::uint64_t v) {
@@ -77,14 +79,28 @@ bool SameDll(const std::string& a, const char* b) {
     return true;
 }
 
-// The host window procedures standing for the program's: slot N runs the
-// guest procedure registered in slot N.
-template <int N>
+// The host window procedures standing for the programs': a WNDPROC is a
+// bare function, so each slot's thunk finds in its slot the machine that
+// registered it and the guest procedure. A machine frees its slots when it
+// ends; several machines hold theirs at once.
+struct WindowSlot {
+    Machine* machine = nullptr;
+    std::uint32_t guest = 0;
+};
+constexpr std::size_t kWindowSlots = 32;
+WindowSlot g_windowSlots[kWindowSlots];
+
+template <std::size_t N>
 LRESULT CALLBACK WindowThunk(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return Machine::Current().CallWindowProcedure(N, hwnd, msg, wParam, lParam);
+    const WindowSlot& slot = g_windowSlots[N];
+    if (!slot.machine) throw Fault("the phone called the window procedure of a program that has ended");
+    return slot.machine->CallWindowProcedure(slot.guest, hwnd, msg, wParam, lParam);
 }
-constexpr WNDPROC kThunks[] = {WindowThunk<0>, WindowThunk<1>, WindowThunk<2>, WindowThunk<3>,
-                               WindowThunk<4>, WindowThunk<5>, WindowThunk<6>, WindowThunk<7>};
+template <std::size_t... N>
+constexpr std::array<WNDPROC, sizeof...(N)> Thunks(std::index_sequence<N...>) {
+    return {&WindowThunk<N>...};
+}
+constexpr std::array<WNDPROC, kWindowSlots> kThunks = Thunks(std::make_index_sequence<kWindowSlots>());
 
 const char* ExceptionName(std::uint32_t intno) {
     switch (intno) {
@@ -151,16 +167,13 @@ LPCWSTR GuestText::get() const {
 
 // ---- The machine -------------------------------------------------------------------
 
-Machine& Machine::Current() {
-    if (!g_current) throw Fault("the emulated phone runs no program");
-    return *g_current;
-}
-
-Machine::Machine(const PeImage& image) : path_(image.path) {
-    if (g_current) throw Fault(path_ + ": the emulated phone runs one program at a time");
-    if (std::uint64_t{image.imageBase} + image.imageSize > kDataBase || image.imageBase < kPage)
-        throw Fault(path_ + ": the image at " + Hex(image.imageBase) + ", " + Hex(image.imageSize) +
+Machine::Machine(const PeImage& image, std::uint32_t base) : path_(image.path), base_(base) {
+    if (std::uint64_t{base} + image.imageSize > kDataBase || base < kPage || base % kPage)
+        throw Fault(path_ + ": the image at " + Hex(base) + ", " + Hex(image.imageSize) +
                     " bytes, does not fit below the phone's own memory at " + Hex(kDataBase));
+    if (base != image.imageBase && image.relocationsStripped)
+        throw Fault(path_ + ": cannot be moved from its image base " + Hex(image.imageBase) + " to " + Hex(base) +
+                    ": its base relocations were stripped");
     if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc_) != UC_ERR_OK) throw Fault("Unicorn cannot open an ARM CPU");
     try {
         // The phones' CPU: an XScale (ARMv5TE). Instructions of later
@@ -183,6 +196,7 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
         std::uint32_t imageBytes = PageUp(image.imageSize);
         std::uint8_t* img = allocate(imageBytes);
         std::memcpy(img, image.memory.data(), image.memory.size());
+        ApplyRelocations(image, base, img);
         for (const Import& imp : image.imports) {
             Trap t{imp.Text(), {}, nullptr};
             if (SameDll(imp.dll, KLAVOR_EMU_IMPORT_DLL) && !imp.name.empty()) t.serve = ServeImport(imp.name);
@@ -192,17 +206,18 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
             std::memcpy(img + imp.iatRva, &addr, 4);
         }
 
-        MapRegion(image.imageBase, PageUp(image.headersSize), UC_PROT_READ, "the image's headers", img);
+        MapRegion(base, PageUp(image.headersSize), UC_PROT_READ, "the image's headers", img);
         for (const Section& s : image.sections)
-            MapRegion(image.imageBase + s.rva, PageUp(s.size), Perms(s), "the image's " + s.name + " section",
-                      img + s.rva);
+            MapRegion(base + s.rva, PageUp(s.size), Perms(s), "the image's " + s.name + " section", img + s.rva);
         data_ = allocate(kDataSize);
         MapRegion(kDataBase, kDataSize, UC_PROT_READ | UC_PROT_WRITE, "the guest data", data_);
         std::uint8_t* trapPage = allocate(kPage);
         for (std::uint32_t i = 0; i < kTrapSlots; ++i)
             std::memcpy(trapPage + 4 * i, i == 0 ? &kGateInstruction : &kTrapInstruction, 4);
         MapRegion(kTrapBase, kPage, UC_PROT_READ | UC_PROT_EXEC, "the phone's call traps", trapPage);
-        std::uint32_t stack = image.stackReserve ? PageUp(image.stackReserve) : kDefaultStack;
+        // A DLL's code runs on the thread of the program that loaded it: its
+        // own header's reserve means nothing.
+        std::uint32_t stack = image.stackReserve && !image.dll ? PageUp(image.stackReserve) : kDefaultStack;
         if (stack > kMaxStack) stack = kMaxStack;
         MapRegion(kStackBase, stack, UC_PROT_READ | UC_PROT_WRITE, "the stack", allocate(stack));
         stackTop_ = kStackBase + stack;
@@ -226,7 +241,6 @@ Machine::Machine(const PeImage& image) : path_(image.path) {
         uc_close(uc_);
         throw;
     }
-    g_current = this;
 }
 
 Machine::~Machine() {
@@ -239,8 +253,8 @@ Machine::~Machine() {
     }
     emulator_.reset();
     uc_close(uc_);
-    g_current = nullptr;
-    g_lastCounts = counts_;
+    for (WindowSlot& slot : g_windowSlots)
+        if (slot.machine == this) slot = WindowSlot{};
 }
 
 std::uint32_t Machine::AddTrap(Trap trap) {
@@ -386,19 +400,23 @@ std::uint32_t Machine::Handle(const void* h, const Call& c) const {
 
 WNDPROC Machine::WindowProcedure(std::uint32_t guest, const Call& c) {
     if (!guest) return nullptr;
-    auto it = std::find(wndProcs_.begin(), wndProcs_.end(), guest);
-    if (it != wndProcs_.end()) return kThunks[it - wndProcs_.begin()];
-    if (wndProcs_.size() == sizeof kThunks / sizeof kThunks[0])
-        c.Fail("more window procedures than the emulated phone keeps (" + std::to_string(wndProcs_.size()) + ")");
-    wndProcs_.push_back(guest);
-    return kThunks[wndProcs_.size() - 1];
+    std::size_t free = kWindowSlots;
+    for (std::size_t i = 0; i < kWindowSlots; ++i) {
+        if (g_windowSlots[i].machine == this && g_windowSlots[i].guest == guest) return kThunks[i];
+        if (!g_windowSlots[i].machine && free == kWindowSlots) free = i;
+    }
+    if (free == kWindowSlots)
+        c.Fail("more window procedures than the emulated phone keeps for all its programs (" +
+               std::to_string(kWindowSlots) + ")");
+    g_windowSlots[free] = WindowSlot{this, guest};
+    return kThunks[free];
 }
 
-LRESULT Machine::CallWindowProcedure(int slot, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT Machine::CallWindowProcedure(std::uint32_t guest, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto h = reinterpret_cast<std::uintptr_t>(hwnd);
     if (h > 0xFFFFFFFFu) throw Fault(path_ + ": the phone's window handle " + Hex(h) + " does not fit 32 bits");
     // The guest's WPARAM and LPARAM are 32-bit words; LRESULT is a LONG.
-    std::uint32_t r = CallGuest(wndProcs_[static_cast<std::size_t>(slot)],
+    std::uint32_t r = CallGuest(guest,
                                 {static_cast<std::uint32_t>(h), msg, static_cast<std::uint32_t>(wParam),
                                  static_cast<std::uint32_t>(lParam)},
                                 "the window procedure");
@@ -415,20 +433,66 @@ std::uint32_t Machine::HostFunctionTrap(const std::string& name, const void* fn,
 
 // ---- Running guest code ---------------------------------------------------------
 
+// Below the caller's stack pointer the stack is free: a call from inside a
+// served call nests on the same stack, as on the phone.
+std::uint32_t Machine::FreeStack() const { return (depth_ == 0 ? stackTop_ : Reg(UC_ARM_REG_SP)) & ~7u; }
+
+// Below top, where the stack pointer is free, are size bytes of the stack.
+std::uint32_t Machine::Below(std::uint32_t top, std::uint64_t size, const char* what) const {
+    if (top < kStackBase || top > stackTop_ || top - kStackBase < size)
+        throw Fault(path_ + ": " + what + ": no room on the stack for its arguments at " + Hex(top) + ", " +
+                    LastCall());
+    return static_cast<std::uint32_t>(top - size);
+}
+
+void Machine::PutOnStack(std::uint32_t addr, const void* data, std::uint32_t size) {
+    const Region* r = RegionOf(stackTop_ - 1);
+    std::memcpy(r->host + (addr - r->begin), data, size);
+}
+
 std::uint32_t Machine::CallGuest(std::uint32_t address, std::initializer_list<std::uint32_t> args,
                                  const char* what) {
+    return Enter(address, args.begin(), args.size(), FreeStack(), what);
+}
+
+std::uint32_t Machine::CallGuest(std::uint32_t address, const std::vector<Arg>& args, const char* what) {
+    std::uint32_t top = FreeStack();
+    std::vector<std::uint32_t> words;
+    for (const Arg& a : args) {
+        if (!a.IsText()) {
+            words.push_back(a.Word());
+            continue;
+        }
+        std::vector<std::uint8_t> bytes;
+        for (char16_t ch : a.String() + u'\0') {
+            bytes.push_back(static_cast<std::uint8_t>(ch));
+            bytes.push_back(static_cast<std::uint8_t>(ch >> 8));
+        }
+        auto size = static_cast<std::uint32_t>(bytes.size());
+        top = Below(top, size, what) & ~7u;
+        PutOnStack(top, bytes.data(), size);
+        words.push_back(top);
+    }
+    return Enter(address, words.data(), words.size(), top, what);
+}
+
+std::uint32_t Machine::Enter(std::uint32_t address, const std::uint32_t* args, std::size_t count, std::uint32_t top,
+                             const char* what) {
     if (address & 1) throw Fault(path_ + ": " + what + " at " + Hex(address) + " is Thumb code; the program is ARM code");
-    if (args.size() > 4) throw Fault("a call into the program with more than four arguments");
-    if (emulator_->Ended()) throw Fault(path_ + ": the emulated phone has stopped");
+    // A fault stops the emulator for good, as it ends the process on the phone.
+    if (emulator_->Ended()) throw Fault(path_ + ": " + what + " called after the code stopped at a fault");
     // lr, which the waiting trap's bx lr returns by; the rest the guest
     // code keeps or the caller may not rely on.
     std::uint32_t lr = Reg(UC_ARM_REG_LR);
-    // Below the caller's stack pointer the stack is free: a call from inside
-    // a served call nests on the same stack, as on the phone.
-    std::uint32_t sp = (depth_ == 0 ? stackTop_ : Reg(UC_ARM_REG_SP)) & ~7u;
+    // From the fifth on, the arguments are on the stack, the fifth at sp.
+    std::size_t onStack = count > 4 ? count - 4 : 0;
+    std::uint32_t sp = top;
+    if (onStack) {
+        sp = Below(top, 4 * std::uint64_t{onStack}, what) & ~7u;
+        PutOnStack(sp, args + 4, 4 * static_cast<std::uint32_t>(onStack));
+    }
     std::uint32_t regs[7] = {0, 0, 0, 0, address, sp, kGate};
-    int n = 0;
-    for (std::uint32_t a : args) regs[n++] = a;
+    for (std::size_t i = 0; i < count && i < 4; ++i) regs[i] = args[i];
     static const int callRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3,
                                    UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR};
     void* regPtrs[7];
@@ -618,7 +682,18 @@ void Machine::OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self) {
 // ---- Starting a program --------------------------------------------------------------
 
 int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& commandLine, int show) {
-    Machine m(image);
+    return RunProgram(image, instance, commandLine, show, image.imageBase);
+}
+
+int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& commandLine, int show,
+               std::uint32_t base) {
+    if (image.dll) throw Fault(image.path + ": a DLL, not a program (its file header says IMAGE_FILE_DLL)");
+    Machine m(image, base);
+    // However the run ends: normally, by ExitThread, or thrown out of a call.
+    struct Record {
+        const Machine& m;
+        ~Record() { g_lastCounts = m.Counts(); }
+    } record{m};
     auto inst = reinterpret_cast<std::uintptr_t>(instance);
     if (inst > 0xFFFFFFFFu) throw Fault(image.path + ": the phone's instance handle does not fit 32 bits");
     std::u16string line = commandLine + u'\0';
@@ -626,7 +701,7 @@ int RunProgram(const PeImage& image, HINSTANCE instance, const std::u16string& c
     std::uint32_t code;
     try {
         // The entry may return the exit code or end the thread with it.
-        code = m.CallGuest(image.imageBase + image.entryRva,
+        code = m.CallGuest(base + image.entryRva,
                            {static_cast<std::uint32_t>(inst), 0, cmd, static_cast<std::uint32_t>(show)},
                            "the entry point");
     } catch (const ProgramExit& exit) {

@@ -81,18 +81,25 @@ struct Access {
 
 class Machine {
 public:
-    explicit Machine(const PeImage& image);
+    // The image mapped at base, moved there by its base relocations if that
+    // is not its own image base. Any number of machines may exist at once,
+    // each with its own address space and emulator, and run interleaved:
+    // each is called only from the host stack that runs its program, which
+    // may itself be a fiber switched out and in while the machine waits in
+    // a call of the phone.
+    Machine(const PeImage& image, std::uint32_t base);
     ~Machine();
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
 
-    static Machine& Current();  // the machine whose program is running
-
-    // Runs guest code at address with up to four word arguments until it
-    // returns; the result is r0. The guest code keeps r4-r11 and sp, as the
-    // calling standard has it (a return with sp elsewhere stops the run),
-    // and lr is as it was.
+    // Runs guest code at address with word arguments (r0-r3, then the
+    // stack) until it returns; the result is r0. The guest code keeps
+    // r4-r11 and sp, as the calling standard has it (a return with sp
+    // elsewhere stops the run), and lr is as it was.
     std::uint32_t CallGuest(std::uint32_t address, std::initializer_list<std::uint32_t> args, const char* what);
+    // The same with strings among the arguments: each is placed on the
+    // guest's stack, above the arguments, for the duration of the call.
+    std::uint32_t CallGuest(std::uint32_t address, const std::vector<Arg>& args, const char* what);
 
     // Guest memory as the program may use it: a read needs read access, a
     // write needs write access, else the call fails naming what it was for.
@@ -114,9 +121,10 @@ public:
     // A host value the program gets as a 32-bit word (a handle).
     std::uint32_t Handle(const void* h, const Call& c) const;
 
-    // The window procedure at a guest address, as a host WNDPROC.
+    // The window procedure at a guest address, as a host WNDPROC that calls
+    // it on this machine.
     WNDPROC WindowProcedure(std::uint32_t guest, const Call& c);
-    LRESULT CallWindowProcedure(int slot, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT CallWindowProcedure(std::uint32_t guest, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     // A trap address for a host function the phone handed out (the result
     // of GetProcAddressW), served by serve.
@@ -124,6 +132,9 @@ public:
                                    std::function<std::uint32_t(const Call&)> serve);
 
     const std::string& Path() const { return path_; }
+    std::uint32_t Base() const { return base_; }
+    // The program's own data accesses and calls of the phone so far.
+    const RunCounts& Counts() const { return counts_; }
 
 private:
     struct Trap {
@@ -138,6 +149,11 @@ private:
     };
 
     std::uint32_t AddTrap(Trap trap);
+    std::uint32_t FreeStack() const;
+    std::uint32_t Below(std::uint32_t top, std::uint64_t size, const char* what) const;
+    void PutOnStack(std::uint32_t addr, const void* data, std::uint32_t size);
+    std::uint32_t Enter(std::uint32_t address, const std::uint32_t* args, std::size_t count, std::uint32_t top,
+                        const char* what);
     void MapRegion(std::uint32_t begin, std::uint32_t size, std::uint32_t perms, const std::string& name,
                    std::uint8_t* host);
     const Region* RegionOf(std::uint32_t addr) const;
@@ -160,6 +176,7 @@ private:
     static void OnInterrupt(uc_engine* uc, std::uint32_t intno, void* self);
 
     std::string path_;
+    std::uint32_t base_ = 0;
     uc_engine* uc_ = nullptr;
     std::vector<std::unique_ptr<std::uint8_t[], void (*)(void*)>> memory_;  // page-aligned host bytes
     std::vector<Region> regions_;
@@ -168,7 +185,6 @@ private:
     std::uint8_t* data_ = nullptr;
     std::uint32_t dataUsed_ = 0;
     std::uint32_t stackTop_ = 0;
-    std::vector<std::uint32_t> wndProcs_;  // guest address by thunk slot
     int depth_ = 0;
 
     // The emulator's own stack, and what it reports when it hands over.

@@ -15,7 +15,22 @@ constexpr std::uint32_t kPage = 0x1000;
 constexpr std::uint32_t kMaxImage = 64u << 20;  // far above any phone program
 constexpr std::uint16_t kRtGroupIcon = 14;
 
-enum Directory { kImports = 1, kResources = 2, kTls = 9, kDelayImports = 13, kClr = 14 };
+enum Directory {
+    kExports = 0,
+    kImports = 1,
+    kResources = 2,
+    kRelocations = 5,
+    kTls = 9,
+    kDelayImports = 13,
+    kClr = 14,
+};
+
+// The file header's characteristics.
+constexpr std::uint16_t kRelocsStripped = 0x0001;
+constexpr std::uint16_t kFileDll = 0x2000;
+
+// Base relocation types: padding, and a 32-bit address.
+constexpr unsigned kRelAbsolute = 0, kRelHighLow = 3;
 
 std::string Hex(std::uint64_t v) {
     char buf[24];
@@ -79,6 +94,106 @@ void ReadImports(PeImage& pe, const Reader& image, std::uint32_t rva, std::uint3
     }
 }
 
+// A data directory lies inside the image as mapped.
+void DirectoryFits(const PeImage& pe, std::uint32_t rva, std::uint32_t size, const char* what) {
+    if (rva > pe.imageSize || size > pe.imageSize - rva)
+        throw Bad{std::string(what) + " at RVA " + Hex(rva) + ", " + Hex(size) + " bytes, lies outside the image (" +
+                  Hex(pe.imageSize) + " bytes)"};
+}
+
+const Section* SectionHolding(const PeImage& pe, std::uint64_t rva, std::uint32_t size) {
+    for (const Section& s : pe.sections)
+        if (rva >= s.rva && rva + size <= std::uint64_t{s.rva} + s.size) return &s;
+    return nullptr;
+}
+
+// Every name and ordinal, each checked: a name stands for a function of the
+// table, every address is inside the image, and none is forwarded to
+// another DLL (whose code this loader would have to load as well).
+void ReadExports(PeImage& pe, const Reader& image, std::uint32_t rva, std::uint32_t size) {
+    if (!rva || !size) return;
+    DirectoryFits(pe, rva, size, "the export directory");
+    std::uint32_t ordinalBase = image.U32(rva + 16), count = image.U32(rva + 20), nameCount = image.U32(rva + 24);
+    std::uint32_t functions = image.U32(rva + 28), names = image.U32(rva + 32), ordinals = image.U32(rva + 36);
+    if (std::uint64_t{ordinalBase} + count > 0x10000 || nameCount > 0x10000)
+        throw Bad{"the export directory lists " + std::to_string(count) + " functions from ordinal " +
+                  std::to_string(ordinalBase) + " and " + std::to_string(nameCount) +
+                  " names, beyond the 16-bit ordinals"};
+    std::vector<std::vector<std::string>> namesOf(count);
+    std::vector<std::string> seen;
+    for (std::uint32_t i = 0; i < nameCount; ++i) {
+        std::string name = image.Ascii(image.U32(names + 4 * i));
+        std::uint16_t index = image.U16(ordinals + 2 * i);
+        if (name.empty()) throw Bad{"export name " + std::to_string(i) + " is empty"};
+        if (index >= count)
+            throw Bad{"the export " + name + " stands for function " + std::to_string(index) + " of " +
+                      std::to_string(count)};
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
+            throw Bad{"the export name " + name + " appears twice"};
+        seen.push_back(name);
+        namesOf[index].push_back(name);
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t at = image.U32(functions + 4 * i);
+        auto ordinal = static_cast<std::uint16_t>(ordinalBase + i);
+        if (namesOf[i].empty()) namesOf[i].emplace_back();  // by ordinal only
+        for (const std::string& name : namesOf[i]) {
+            std::string label = name.empty() ? "#" + std::to_string(ordinal) : name;
+            if (!at) {
+                if (name.empty()) continue;  // an unused ordinal
+                throw Bad{"the export " + label + " has no address"};
+            }
+            if (at >= rva && at - rva < size)
+                throw Bad{"the export " + label + " is forwarded to " + image.Ascii(at) +
+                          ", which this loader does not follow"};
+            if (at >= pe.imageSize)
+                throw Bad{"the export " + label + " at RVA " + Hex(at) + " lies past the end of the image (" +
+                          Hex(pe.imageSize) + " bytes)"};
+            pe.exports.push_back(Export{name, ordinal, at});
+        }
+    }
+}
+
+const char* RelocationTypeName(unsigned type) {
+    switch (type) {
+    case 1: return "HIGH";
+    case 2: return "LOW";
+    case 4: return "HIGHADJ";
+    case 5: return "ARM_MOV32, a movw and movt pair";
+    case 7: return "THUMB_MOV32";
+    case 10: return "DIR64";
+    default: return "unknown";
+    }
+}
+
+// The blocks of the base relocation directory: a page RVA, the block's
+// size, then 16-bit entries (a type and an offset in the page).
+void ReadRelocations(PeImage& pe, const Reader& image, std::uint32_t rva, std::uint32_t size) {
+    if (!rva || !size) return;
+    DirectoryFits(pe, rva, size, "the base relocation directory");
+    const std::uint32_t end = rva + size;
+    for (std::uint32_t at = rva; at < end;) {
+        if (end - at < 8) throw Bad{"the base relocation directory ends inside a block header at RVA " + Hex(at)};
+        std::uint32_t page = image.U32(at), blockSize = image.U32(at + 4);
+        if (blockSize < 8 || blockSize % 2 || blockSize > end - at)
+            throw Bad{"the base relocation block at RVA " + Hex(at) + " is " + Hex(blockSize) +
+                      " bytes long, which does not fit the directory"};
+        for (std::uint32_t e = at + 8; e < at + blockSize; e += 2) {
+            std::uint16_t entry = image.U16(e);
+            unsigned type = entry >> 12;
+            std::uint64_t target = std::uint64_t{page} + (entry & 0xFFFu);
+            if (type == kRelAbsolute) continue;  // padding
+            if (type != kRelHighLow)
+                throw Bad{"a base relocation of type " + std::to_string(type) + " (" + RelocationTypeName(type) +
+                          ") at RVA " + Hex(target) + ": only HIGHLOW (3) and ABSOLUTE (0) are supported"};
+            if (!SectionHolding(pe, target, 4))
+                throw Bad{"the base relocation of the word at RVA " + Hex(target) + " lies in no section"};
+            pe.relocations.push_back(static_cast<std::uint32_t>(target));
+        }
+        at += blockSize;
+    }
+}
+
 void ReadIconGroups(PeImage& pe, const Reader& image, std::uint32_t rva, std::uint32_t size) {
     if (!rva || !size) return;
     auto entries = [&](std::uint32_t dir) {
@@ -103,6 +218,24 @@ std::string Import::Text() const {
     return name.empty() ? dll + "#" + std::to_string(ordinal) : dll + "!" + name;
 }
 
+const Export* PeImage::FindExport(const std::string& exportName) const {
+    for (const Export& e : exports)
+        if (!e.name.empty() && e.name == exportName) return &e;
+    return nullptr;
+}
+
+void ApplyRelocations(const PeImage& image, std::uint32_t base, std::uint8_t* memory) {
+    const std::uint32_t delta = base - image.imageBase;  // modulo 2^32, as the CPU adds
+    if (!delta) return;
+    for (std::uint32_t at : image.relocations) {
+        std::uint8_t* w = memory + at;
+        std::uint32_t v = static_cast<std::uint32_t>(w[0] | w[1] << 8 | w[2] << 16) |
+                          static_cast<std::uint32_t>(w[3]) << 24;
+        v += delta;
+        for (int k = 0; k < 4; ++k) w[k] = static_cast<std::uint8_t>(v >> (8 * k));
+    }
+}
+
 std::optional<PeImage> ParsePeImage(const std::vector<std::uint8_t>& file, const std::string& name,
                                     std::string* error) {
     PeImage pe;
@@ -117,6 +250,9 @@ std::optional<PeImage> ParsePeImage(const std::vector<std::uint8_t>& file, const
         if (machine != kMachineArm)
             throw Bad{"machine " + Hex(machine) + " is not ARM (" + Hex(kMachineArm) + ")"};
         std::uint16_t sectionCount = f.U16(coff + 2);
+        pe.characteristics = f.U16(coff + 18);
+        pe.dll = (pe.characteristics & kFileDll) != 0;
+        pe.relocationsStripped = (pe.characteristics & kRelocsStripped) != 0;
         std::uint16_t optSize = f.U16(coff + 16);
         std::uint32_t opt = coff + 20;
         if (f.U16(opt) != kPe32) throw Bad{"not a 32-bit (PE32) image"};
@@ -171,13 +307,15 @@ std::optional<PeImage> ParsePeImage(const std::vector<std::uint8_t>& file, const
                     throw Bad{"sections " + other.name + " and " + sec.name + " overlap"};
             pe.sections.push_back(sec);
         }
-        bool entryOk = false;
+        bool entryOk = pe.dll && !pe.entryRva;  // a DLL need not have one
         for (const Section& s : pe.sections)
             entryOk = entryOk || (s.Executable() && pe.entryRva >= s.rva && pe.entryRva < s.rva + s.size);
         if (!entryOk) throw Bad{"the entry point " + Hex(pe.imageBase + pe.entryRva) + " is in no code section"};
 
         Reader image{pe.memory, "image"};
         ReadImports(pe, image, dir(kImports).first, dir(kImports).second);
+        ReadExports(pe, image, dir(kExports).first, dir(kExports).second);
+        ReadRelocations(pe, image, dir(kRelocations).first, dir(kRelocations).second);
         ReadIconGroups(pe, image, dir(kResources).first, dir(kResources).second);
     } catch (const Bad& bad) {
         *error = name + ": " + bad.what;

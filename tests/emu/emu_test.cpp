@@ -276,6 +276,89 @@ TEST_F(EmuTest, BadPointersGivenToThePhoneStopTheRunBeforeTheCall) {
     }
 }
 
+// CreateProcessW takes ten arguments, six of them on the stack, and fills a
+// 16-byte PROCESS_INFORMATION only when it succeeds; the program then
+// closes the handle it got. What the phone's starter sees, what the trace
+// shows and what the program read back.
+TEST_F(EmuTest, CreateProcessWTakesItsStackArgumentsAndFillsTheProcessInformation) {
+    const std::u16string exe = u"\\Program Files\\Klavor\\klavor.exe";
+    struct Case {
+        const char* what;
+        std::uint32_t flags;
+        bool folder;      // a current folder, which Windows CE refuses
+        bool starts;      // what the phone's starter answers
+        bool infoInCode;  // the PROCESS_INFORMATION in .text
+        std::vector<std::string> trace;
+        std::uint32_t hThread;  // as the program read it back
+        int started;            // calls of the starter
+        std::string fault;
+    } cases[] = {
+        {"started", 0x4, false, true, false,
+         {"CreateProcessW(\"\\Program Files\\Klavor\\klavor.exe\", \"-q\", NULL, NULL, 0, 0x4, NULL, NULL, NULL, "
+          "information) -> TRUE",
+          "CloseHandle(0x60000) -> TRUE"},
+         0x60001, 1, ""},
+        {"flags refused", 0x8, false, true, false,
+         {"CreateProcessW(\"\\Program Files\\Klavor\\klavor.exe\", \"-q\", NULL, NULL, 0, 0x8, NULL, NULL, NULL, "
+          "information) -> FALSE, ERROR_INVALID_PARAMETER",
+          "CloseHandle(0x11111110) -> FALSE"},
+         0x22222220, 0, ""},
+        {"folder refused", 0, true, true, false,
+         {"CreateProcessW(\"\\Program Files\\Klavor\\klavor.exe\", \"-q\", NULL, NULL, 0, 0x0, NULL, \"\\Temp\", "
+          "NULL, information) -> FALSE, ERROR_INVALID_PARAMETER",
+          "CloseHandle(0x11111110) -> FALSE"},
+         0x22222220, 0, ""},
+        {"information in code", 0, false, true, true, {}, 0, 0,
+         "the PROCESS_INFORMATION: the program passed 0x11000, in the image's .text section, which it may not write"},
+    };
+    for (const Case& c : cases) {
+        FreshPhone();
+        std::vector<std::pair<std::u16string, std::u16string>> starts;  // path, command line
+        sim::SetProgramStarter([&](const std::u16string& path, const std::u16string& line, DWORD* error) {
+            starts.emplace_back(path, line);
+            *error = ERROR_FILE_NOT_FOUND;
+            return c.starts;
+        });
+        Program p;
+        int create = p.Import("COREDLL.dll", "CreateProcessW");
+        int close = p.Import("COREDLL.dll", "CloseHandle");
+        const std::uint32_t marker[4] = {0x11111110, 0x22222220, 0x33333330, 0x44444440};
+        std::uint32_t info = c.infoInCode ? tiny::kImageBase + tiny::kText : p.Data(marker, sizeof marker);
+        std::uint32_t stack[6] = {0, c.flags, 0, c.folder ? p.Text(u"\\Temp") : 0, 0, info};
+        std::uint32_t image = p.Text(exe), line = p.Text(u"-q");
+        p.Op(tiny::kPushR4Lr).Op(tiny::SubSp(24));
+        for (std::uint32_t i = 0; i < 6; ++i) p.Load(0, stack[i]).Op(tiny::StrOff(0, tiny::kSp, 4 * i));
+        p.Load(4, info).Load(0, image).Load(1, line).Op(tiny::MovImm(2, 0)).Op(tiny::MovImm(3, 0)).CallImport(create);
+        std::uint32_t site = p.CallSiteOfLastImport();
+        p.Op(tiny::AddSp(24))
+            .Op(tiny::LdrOff(0, 4, 0))  // hProcess
+            .CallImport(close)
+            .Op(tiny::LdrOff(0, 4, 4))  // hThread
+            .Op(tiny::kPopR4Pc);
+        std::string fault;
+        std::uint32_t result = 0;
+        try {
+            result = static_cast<std::uint32_t>(RunTiny(p));
+        } catch (const emu::Fault& f) {
+            fault = f.what();
+        }
+        if (!c.fault.empty()) {
+            char prefix[80];
+            std::snprintf(prefix, sizeof prefix, "tiny.exe: COREDLL.dll!CreateProcessW called from 0x%X: ", site);
+            EXPECT_EQ(fault, prefix + c.fault) << c.what;
+        } else {
+            EXPECT_EQ(fault, "") << c.what;
+            EXPECT_EQ(result, c.hThread) << c.what;
+        }
+        EXPECT_EQ(sim::TraceOf(), c.trace) << c.what;
+        ASSERT_EQ(starts.size(), static_cast<std::size_t>(c.started)) << c.what;
+        for (const auto& [path, commandLine] : starts) {
+            EXPECT_EQ(path, exe) << c.what;
+            EXPECT_EQ(commandLine, u"-q") << c.what;
+        }
+    }
+}
+
 TEST_F(EmuTest, MemsetWritesGuestMemoryAndLeavesNoTrace) {
     Program p;
     int memset = p.Import("COREDLL.dll", "memset");

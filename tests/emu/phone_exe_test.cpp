@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "platform/emu/emu.h"
+#include "platform/sim/phone.h"
+#include "scenario/scenario.h"
 
 namespace {
 
@@ -102,6 +104,33 @@ protected:
 // The icons LoadIconW finds on the emulated phone.
 TEST_F(PhoneExe, TheLoaderFindsTheIconGroupsTheTrayLoads) {
     EXPECT_EQ(image.iconGroups, (std::vector<int>{105, 10001, 10002, 10003, 10004}));
+}
+
+// The binary moved away from its image base by its base relocations (the
+// linker's own, several pages of them over code, data and constants) runs
+// as it does at its base: the same timeline, every call of the phone with
+// its arguments included. Without them it would not get far.
+TEST_F(PhoneExe, MovedByItsRelocationsItRunsAsAtItsBase) {
+    ASSERT_GT(image.relocations.size(), 50u);
+    auto loaded = scenario::LoadScenario(std::string(KLAVOR_SOURCE_DIR) + "/examples/demo.scenario");
+    ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(loaded));
+    const auto& demo = std::get<scenario::Scenario>(loaded);
+    auto run = [&](const emu::PeImage& program, std::uint32_t base) {
+        return scenario::Run(demo, true, [&program, base](HINSTANCE instance, LPWSTR commandLine, int show) {
+            sim::SetProgramIcons(program.iconGroups);
+            return emu::RunProgram(program, instance, commandLine, show, base);
+        });
+    };
+    scenario::Outcome home = run(image, image.imageBase);
+    ASSERT_EQ(home.fault, "");
+    for (std::uint32_t base : {0x00400000u, 0x01FF0000u, 0x3FFF0000u}) {
+        scenario::Outcome moved = run(image, base);
+        EXPECT_EQ(moved.fault, "") << std::hex << base;
+        EXPECT_EQ(moved.timeline, home.timeline) << std::hex << base;
+    }
+    emu::PeImage unrelocated = image;
+    unrelocated.relocations.clear();
+    EXPECT_NE(run(unrelocated, 0x00400000).fault, "") << "ran without its relocations";
 }
 
 // Another phone title in the binary: the ARM code waits thirty seconds in
