@@ -241,7 +241,7 @@ TEST_F(KlavorcfgTest, StandardOutputThatCannotBeWrittenIsAFailure) {
     Write("my.klavor", "Red capture\n");
     Write("my.exe", ArmExe());
     for (std::string args : {"defaults", "--help", "show my.klavor", "reg my.klavor", "reg my.klavor -o -",
-                             "check my.klavor", "cab my.klavor --exe my.exe -o -"}) {
+                             "check my.klavor", "cab my.klavor --exe my.exe --no-setup -o -"}) {
         Outcome run = Klavorcfg(args, "/dev/full");
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_EQ(run.err, "klavorcfg: standard output: No space left on device\n") << args;
@@ -373,12 +373,14 @@ const char kConfig[] = "Green capture single \"Green Btn\" double Win+D triple E
 TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
     Write("my.klavor", kConfig);
     const std::string exe = ArmExe();
+    const std::string setup = ArmExe(3000);
     Write("klavor.exe", exe);
+    Write("klavor_setup.dll", setup);
     Outcome run = Klavorcfg("cab my.klavor --exe klavor.exe -o Klavor.cab");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(Files(), (std::vector<std::string>{"Klavor.cab", "klavor.exe", "my.klavor"}));
+    EXPECT_EQ(run.err, "klavorcfg: klavor_setup.dll from klavor_setup.dll\n");
+    EXPECT_EQ(Files(), (std::vector<std::string>{"Klavor.cab", "klavor.exe", "klavor_setup.dll", "my.klavor"}));
 
     // The value inside is byte for byte the one the .reg file carries.
     Outcome reg = Klavorcfg("reg my.klavor");
@@ -391,8 +393,30 @@ TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
     const cecab::CeRegValue* value = config::FindKlavorValue(cab->setup);
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(value->data, *regValue);
-    ASSERT_EQ(cab->members.size(), 2u);
-    EXPECT_EQ(cab->members[1].data, AsBytes(exe));
+    // The setup program, from beside the exe, right after the control file.
+    ASSERT_EQ(cab->members.size(), 3u);
+    EXPECT_EQ(cab->members[1].name, "KLAVOR.999");
+    EXPECT_EQ(cab->members[1].data, AsBytes(setup));
+    EXPECT_EQ(cab->members[2].data, AsBytes(exe));
+    // --no-setup: the shape before it, klavor.exe alone; --setup names another.
+    Write("other.dll", ArmExe(2000));
+    const struct {
+        const char* options;
+        std::vector<std::string> members;
+        std::string setupBytes;
+    } shapes[] = {{"--no-setup", {"KLAVOR.000", "KLAVOR.001"}, ""},
+                  {"--setup other.dll", {"KLAVOR.000", "KLAVOR.999", "KLAVOR.001"}, ArmExe(2000)}};
+    for (const auto& shape : shapes) {
+        Outcome made = Klavorcfg(std::string("cab my.klavor --exe klavor.exe ") + shape.options + " -o shaped.cab");
+        ASSERT_EQ(made.status, 0) << shape.options << ": " << made.err;
+        std::optional<cecab::InstallCabinet> shaped = ReadCab(dir / "shaped.cab");
+        ASSERT_TRUE(shaped) << shape.options;
+        std::vector<std::string> names;
+        for (const cecab::CabMember& m : shaped->members) names.push_back(m.name);
+        EXPECT_EQ(names, shape.members) << shape.options;
+        if (!shape.setupBytes.empty()) EXPECT_EQ(shaped->members[1].data, AsBytes(shape.setupBytes));
+    }
+    EXPECT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe --setup other.dll --no-setup -o x.cab").status, 2);
 
 #ifdef CABEXTRACT_PATH
     for (std::string options : {"-t", "-l", "-q -d out"}) {
@@ -404,6 +428,7 @@ TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
         }
     }
     EXPECT_EQ(ReadAll(dir / "out" / "KLAVOR.001"), exe);
+    EXPECT_EQ(ReadAll(dir / "out" / "KLAVOR.999"), setup);
 #endif
 
     // show lists it, and its output is the configuration again.
@@ -431,7 +456,7 @@ TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
 
 TEST_F(KlavorcfgTest, CabWithoutConfigSetsNoValue) {
     Write("klavor.exe", ArmExe(400));
-    Outcome run = Klavorcfg("cab --no-config --exe klavor.exe -o Klavor.cab");
+    Outcome run = Klavorcfg("cab --no-config --exe klavor.exe --no-setup -o Klavor.cab");
     ASSERT_EQ(run.status, 0) << run.err;
     std::optional<cecab::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
     ASSERT_TRUE(cab);
@@ -470,20 +495,27 @@ TEST_F(KlavorcfgTest, CabMakesNoCabinetFromARefusedConfigurationOrABadInput) {
     };
     for (const Case& c : cases) {
         for (std::string out : {"Klavor.cab", "new.cab"}) {
-            Outcome run = Klavorcfg("cab " + c.args + " -o " + out);
+            Outcome run = Klavorcfg("cab " + c.args + " --no-setup -o " + out);
             EXPECT_EQ(run.status, 2) << c.args;
             EXPECT_EQ(run.out, "") << c.args;
             EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << c.args;
         }
     }
     // Nor over its own inputs, a read-only file or a full disk.
-    Outcome run = Klavorcfg("cab fine.klavor --exe klavor.exe -o klavor.exe");
+    Outcome run = Klavorcfg("cab fine.klavor --exe klavor.exe --no-setup -o klavor.exe");
     EXPECT_EQ(run.err, "klavorcfg: klavor.exe is the input file itself; give another output file\n");
+    // The setup program is an input too, and must be there unless left out.
+    run = Klavorcfg("cab fine.klavor --exe klavor.exe --setup klavor.exe -o klavor.exe");
+    EXPECT_EQ(run.err, "klavorcfg: klavor.exe is the input file itself; give another output file\n");
+    run = Klavorcfg("cab fine.klavor --exe klavor.exe -o new.cab");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "klavorcfg: no klavor_setup.dll beside klavor.exe (the phone build makes both); give --setup "
+                       "DLL, or --no-setup for a cabinet without the setup program\n");
     fs::permissions(dir / "Klavor.cab", fs::perms::owner_read);
-    run = Klavorcfg("cab fine.klavor --exe klavor.exe -o Klavor.cab");
+    run = Klavorcfg("cab fine.klavor --exe klavor.exe --no-setup -o Klavor.cab");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "klavorcfg: Klavor.cab: the file is read-only; it is left as it is\n");
-    run = Klavorcfg("cab fine.klavor --exe klavor.exe -o /dev/full");
+    run = Klavorcfg("cab fine.klavor --exe klavor.exe --no-setup -o /dev/full");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "klavorcfg: /dev/full: cannot write: No space left on device\n");
     EXPECT_EQ(ReadAll(dir / "Klavor.cab"), "old");
@@ -492,18 +524,22 @@ TEST_F(KlavorcfgTest, CabMakesNoCabinetFromARefusedConfigurationOrABadInput) {
 
     // For a user who means it.
     fs::permissions(dir / "Klavor.cab", fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(Klavorcfg("cab loop.klavor --no-check --exe klavor.exe -o Klavor.cab").status, 0);
+    EXPECT_EQ(Klavorcfg("cab loop.klavor --no-check --exe klavor.exe --no-setup -o Klavor.cab").status, 0);
     EXPECT_TRUE(ReadCab(dir / "Klavor.cab"));
 }
 
 TEST_F(KlavorcfgTest, CabSaysWhenTheExeIsNotForThePhones) {
     Write("my.klavor", kConfig);
     Write("desktop.exe", "MZ and nothing else, for sure not ARM Windows CE; padding padding padding");
-    Outcome run = Klavorcfg("cab my.klavor --exe desktop.exe -o Klavor.cab");
+    Write("desktop.dll", "MZ and nothing else either");
+    Outcome run = Klavorcfg("cab my.klavor --exe desktop.exe --setup desktop.dll -o Klavor.cab");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "desktop.exe: warning: not a Windows program (no PE header); the phones cannot run it\n");
+    EXPECT_EQ(run.err, "desktop.exe: warning: not a Windows program (no PE header); the phones cannot run it\n"
+                       "desktop.dll: warning: not a Windows program (no MZ header); the phones cannot run it\n");
     Outcome shown = Klavorcfg("show Klavor.cab");
     EXPECT_NE(shown.out.find("# warning: klavor.exe is not a Windows program (no PE header); the phones cannot run it\n"),
+              std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("# warning: KLAVOR.999 is not a Windows program (no MZ header); the phones cannot run it\n"),
               std::string::npos) << shown.out;
 }
 
@@ -527,18 +563,22 @@ TEST_F(KlavorcfgTest, CabTakesThePhoneBuildBesideItsOwnBuildTree) {
 
     fs::create_directories(phoneExe.parent_path());
     std::ofstream(phoneExe, std::ios::binary) << ArmExe(2000);
+    const fs::path phoneDll = phoneExe.parent_path() / "klavor_setup.dll";
+    std::ofstream(phoneDll, std::ios::binary) << ArmExe(1500);
     Outcome found = run();
     EXPECT_EQ(found.status, 0);
-    EXPECT_EQ(found.err, "klavorcfg: klavor.exe from " + phoneExe.string() + "\n");
+    EXPECT_EQ(found.err, "klavorcfg: klavor.exe from " + phoneExe.string() + "\nklavorcfg: klavor_setup.dll from " +
+                             phoneDll.string() + "\n");
     std::optional<cecab::InstallCabinet> cab = ReadCab(dir / "Klavor.cab");
     ASSERT_TRUE(cab);
-    EXPECT_EQ(cab->members[1].data, AsBytes(ArmExe(2000)));
+    EXPECT_EQ(cab->members[1].data, AsBytes(ArmExe(1500)));
+    EXPECT_EQ(cab->members[2].data, AsBytes(ArmExe(2000)));
 }
 
 TEST_F(KlavorcfgTest, ShowRefusesBrokenCabinetsSayingWhatIsWrong) {
     Write("my.klavor", kConfig);
     Write("klavor.exe", ArmExe(1000));
-    ASSERT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe -o good.cab").status, 0);
+    ASSERT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe --no-setup -o good.cab").status, 0);
     const std::string good = ReadAll(dir / "good.cab");
     Write("half.cab", good.substr(0, good.size() / 2));
     Write("text.cab", "not a cabinet at all\n");

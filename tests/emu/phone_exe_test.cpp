@@ -17,7 +17,8 @@
 
 #include "platform/emu/emu.h"
 #include "platform/sim/phone.h"
-#include "scenario/scenario.h"
+#include "scenario/disk.h"
+#include "scenario/run.h"
 
 namespace {
 
@@ -116,10 +117,13 @@ TEST_F(PhoneExe, MovedByItsRelocationsItRunsAsAtItsBase) {
     ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(loaded));
     const auto& demo = std::get<scenario::Scenario>(loaded);
     auto run = [&](const emu::PeImage& program, std::uint32_t base) {
-        return scenario::Run(demo, true, [&program, base](HINSTANCE instance, LPWSTR commandLine, int show) {
+        scenario::RunOptions options;
+        options.trace = true;
+        options.program = [&program, base](HINSTANCE instance, LPWSTR commandLine, int show) {
             sim::SetProgramIcons(program.iconGroups);
             return emu::RunProgram(program, instance, commandLine, show, base);
-        });
+        };
+        return scenario::Run(demo, options);
     };
     scenario::Outcome home = run(image, image.imageBase);
     ASSERT_EQ(home.fault, "");

@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
     const auto& scenarioToRun = std::get<scenario::Scenario>(loaded);
     scenario::Program program;
     scenario::Loader loader;
+    wceload::SetupLoader setupLoader;
 #ifdef KLAVOR_PHONE_EMU
     std::optional<emu::PeImage> image;
     if (phone) {
@@ -100,6 +101,41 @@ int main(int argc, char** argv) {
             // LoadIconW finds the icon groups this executable carries.
             sim::SetProgramIcons(image->iconGroups);
             return emu::RunProgram(*image, instance, commandLine, show);
+        };
+        // A cabinet's setup program runs from its own bytes too: the DLL
+        // loaded away from its base, its exports called as the installer
+        // calls them, its calls served by the simulated phone.
+        setupLoader = [](const std::vector<std::uint8_t>& bytes, const std::string& name,
+                         std::string* why) -> std::optional<wceload::SetupProgram> {
+            std::optional<emu::Dll> dll0 = emu::Dll::Load(bytes, name, why);
+            if (!dll0) return std::nullopt;
+            for (const char* call : {"Install_Init", "Install_Exit", "Uninstall_Init", "Uninstall_Exit"})
+                if (!dll0->Has(call)) {
+                    *why = name + ": no " + call + " among its exports";
+                    return std::nullopt;
+                }
+            auto dll = std::make_shared<emu::Dll>(std::move(*dll0));
+            if (!dll->Attach()) {
+                *why = name + ": its entry point refused to load (DLL_PROCESS_ATTACH returned FALSE)";
+                return std::nullopt;
+            }
+            auto text = [](LPCWSTR s) { return s ? emu::Arg::Text(s) : emu::Arg(0); };
+            wceload::SetupProgram calls;
+            calls.installInit = [dll, text](HWND parent, BOOL first, BOOL previously, LPCWSTR dir) {
+                return static_cast<int>(dll->Call("Install_Init", {emu::Arg::Handle(parent), first, previously, text(dir)}));
+            };
+            calls.installExit = [dll, text](HWND parent, LPCWSTR dir, WORD dirs, WORD files, WORD keys, WORD values,
+                                            WORD links) {
+                return static_cast<int>(
+                    dll->Call("Install_Exit", {emu::Arg::Handle(parent), text(dir), dirs, files, keys, values, links}));
+            };
+            calls.uninstallInit = [dll, text](HWND parent, LPCWSTR dir) {
+                return static_cast<int>(dll->Call("Uninstall_Init", {emu::Arg::Handle(parent), text(dir)}));
+            };
+            calls.uninstallExit = [dll](HWND parent) {
+                return static_cast<int>(dll->Call("Uninstall_Exit", {emu::Arg::Handle(parent)}));
+            };
+            return calls;
         };
         // A program the phone starts runs from the bytes installed there.
         loader = [](const std::vector<std::uint8_t>& bytes, const std::string& path,
@@ -131,6 +167,7 @@ int main(int argc, char** argv) {
     options.trace = trace;
     options.program = program;
     options.loader = loader;
+    options.setupLoader = setupLoader;
     options.out = [&out](scenario::TimelineLine&& line) {
         line.text += '\n';
         out.Write(line.text);
