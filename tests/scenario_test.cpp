@@ -37,14 +37,20 @@ scenario::Outcome RunFile(const std::string& path, bool trace = false) {
     return scenario::Run(std::get<scenario::Scenario>(loaded), trace);
 }
 
-scenario::Outcome RunText(const std::string& text) {
+scenario::Scenario ParseText(const std::string& text) {
     auto parsed = scenario::ParseScenario(text, kExamples + "inline.scenario");
     if (auto* e = std::get_if<scenario::ParseError>(&parsed)) {
         ADD_FAILURE() << e->Text();
         return {};
     }
-    return scenario::Run(std::get<scenario::Scenario>(parsed));
+    return std::get<scenario::Scenario>(parsed);
 }
+
+scenario::Outcome RunText(const std::string& text) { return scenario::Run(ParseText(text)); }
+
+// What the phone application got from Klavor, and when.
+using scenario::Got;
+std::vector<Got> AppGot(const std::string& text) { return scenario::AppGot(ParseText(text)); }
 
 bool Has(const std::string& timeline, const std::string& line) {
     return timeline.find(line + "\n") != std::string::npos;
@@ -105,23 +111,24 @@ TEST(ScenarioTimeline, ConfigurationValueOfTheWrongLengthLeavesButtonsAlone) {
     std::string hex128 = " 02 00 c1 00 02 00 c1 40 05 00 0b 00 00 00 00 00";
     for (int i = 1; i < 8; ++i) hex128 += " 00 00 c1 00 02 00 00 00 00 00 00 00 00 00 00 00";
     std::string hex129 = hex128 + " 00";
-    scenario::Outcome good = RunText("config hex" + hex128 + "\n1s press Calendar\n");
-    EXPECT_TRUE(Has(good.timeline, "   1.500 s  \"Phone\" gets Win+Calendar key (0xC1)")) << good.timeline;
-    scenario::Outcome bad = RunText("config hex" + hex129 + "\n1s press Calendar\n");
-    EXPECT_TRUE(Has(bad.timeline, "   1.000 s    Calendar key (0xC1) passes to \"Phone\"")) << bad.timeline;
-    EXPECT_EQ(bad.timeline.find("gets"), std::string::npos);
+    EXPECT_EQ(AppGot("config hex" + hex128 + "\n1s press Calendar\n"), (std::vector<Got>{{1500, "Win+Calendar key (0xC1)"}}));
+    const std::string bad = "config hex" + hex129 + "\n1s press Calendar\n";
+    EXPECT_EQ(AppGot(bad), std::vector<Got>{});
+    std::string timeline = RunText(bad).timeline;
+    EXPECT_TRUE(Has(timeline, "   1.000 s    Calendar key (0xC1) passes to \"Phone\"")) << timeline;
 }
 
 TEST(ScenarioTimeline, StolenButtonComesBackAtTheNextSweep) {
-    scenario::Outcome o = RunText(
+    const std::string text =
         "config capture-all.reg\n"
         "1s steal Green\n"
         "2s press Green\n"
-        "31s press Green\n");
+        "31s press Green\n";
+    scenario::Outcome o = RunText(text);
     EXPECT_TRUE(Has(o.timeline, "   2.000 s    hot key 1 to another program")) << o.timeline;
     // The sweep 301 ticks after start-up, at 30.1 s, took it back.
     EXPECT_TRUE(Has(o.timeline, "  31.000 s    hot key 6 to Klavor")) << o.timeline;
-    EXPECT_TRUE(Has(o.timeline, "  31.500 s  \"Phone\" gets Green Btn (0x03)")) << o.timeline;
+    EXPECT_EQ(AppGot(text), (std::vector<Got>{{31500, "Green Btn (0x03)"}}));
 }
 
 TEST(ScenarioTimeline, ActionsThatFindNothingToActOnAreSaid) {
@@ -516,37 +523,40 @@ TEST(ScenarioInstall, ThePhoneFollowsTheCabinetAndStartsItsStartUpShortcuts) {
         const char* what;
         std::string text;
         std::vector<std::string> lines, absent;
+        std::vector<Got> got;  // what the phone application got from Klavor
         bool started, running;
     } cases[] = {
         {"the cabinet klavorcfg makes", "klavor not running\n1s install good.cab\n2s reset\n5s press Calendar\n",
-         {"   2.000 s  " + startUp, "   2.000 s  Klavor starts", "   5.500 s  \"Phone\" gets Win+Calendar key (0xC1)"},
-         {"Start Menu\\Programs\\Klavor.lnk starts"}, true, true},
+         {"   2.000 s  " + startUp, "   2.000 s  Klavor starts"},
+         {"Start Menu\\Programs\\Klavor.lnk starts"}, {{5500, "Win+Calendar key (0xC1)"}}, true, true},
         {"a shortcut not named .lnk", "klavor not running\n1s install before.cab\n2s reset\n5s press Calendar\n",
          {"   2.000 s  \\Windows\\StartUp\\Klavor is not a shortcut (.lnk): it starts nothing", "   5.000 s    Calendar key (0xC1) passes to \"Phone\""},
-         {"Klavor starts"}, false, false},
+         {"Klavor starts"}, {}, false, false},
         {"a program for another processor", "klavor not running\n1s install desktop.cab\n2s reset\n",
-         {"   2.000 s  " + startUp + ": not a program the phone can run: a program for x86, not ARM"}, {"Klavor starts"}, false, false},
+         {"   2.000 s  " + startUp + ": not a program the phone can run: a program for x86, not ARM"}, {"Klavor starts"}, {}, false, false},
         {"a cabinet for newer phones",
          "klavor not running\n1s install newer.cab\n2s reset\n",
          {"   1.000 s  install newer.cab: \"Klavor\" from \"Klavor project\": not for this phone (Windows CE 4.20, older than the "
           "cabinet's minimum); nothing installed"},
-         {"Klavor starts", "| file"}, false, false},
+         {"Klavor starts", "| file"}, {}, false, false},
         {"a reset ends Klavor, and the phone application comes up again as at the start",
          "phone at 3s\n1s reset\n5s reset\n20s press Calendar\n",
          {"   0.000 s  Klavor starts", "   1.000 s  reset: every process ends",
           "   4.000 s  the phone application's window \"Phone\" is up",
           "   8.000 s  the phone application's window \"Phone\" is up", "  30.000 s  the scenario ends"},
-         {"   3.000 s  the phone", "Klavor exits"}, true, false},
+         {"   3.000 s  the phone", "Klavor exits"}, {}, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto parsed = scenario::ParseScenario(c.text, dir + "/s.scenario");
         ASSERT_TRUE(std::holds_alternative<scenario::Scenario>(parsed)) << std::get<scenario::ParseError>(parsed).Text();
-        scenario::Outcome o = scenario::Run(std::get<scenario::Scenario>(parsed));
+        const scenario::Scenario& s = std::get<scenario::Scenario>(parsed);
+        scenario::Outcome o = scenario::Run(s);
         for (const std::string& line : c.lines) EXPECT_TRUE(Has(o.timeline, line)) << line << "\n---\n" << o.timeline;
         for (const std::string& text : c.absent) EXPECT_EQ(o.timeline.find(text), std::string::npos) << text << "\n---\n" << o.timeline;
         EXPECT_EQ(o.started, c.started);
         EXPECT_EQ(o.running, c.running);
+        EXPECT_EQ(scenario::AppGot(s), c.got);
     }
 
     // What the good cabinet left on the phone: every byte as the cabinet says.

@@ -1,10 +1,20 @@
 // The configurator page's C API, called natively as the page calls it from
 // WebAssembly: byte buffers and strings in, one result buffer out.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "config/config_check.h"
 #include "config/config_text.h"
 #include "config/klavor_cab.h"
+#include "engine/key_table.h"
 #include "web/api/klavor_api.h"
 
 // What the page build embeds from the phone build; here, a stand-in.
@@ -27,6 +37,36 @@ Bytes TableOf(const std::string& text) {
     return config::EncodeTable(table ? *table : config::DefaultTable());
 }
 
+// A folder of the test's own, for files klavorcfg reads and writes.
+struct Folder {
+    std::filesystem::path path = std::filesystem::path(testing::TempDir()) /
+                                 ("klavor-web-api-" + std::to_string(::getpid()) + "-" +
+                                  testing::UnitTest::GetInstance()->current_test_info()->name());
+    Folder() { std::filesystem::create_directories(path); }
+    ~Folder() { std::filesystem::remove_all(path); }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(path / name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    void Write(const std::string& name, const std::string& content) const {
+        std::ofstream(path / name, std::ios::binary) << content;
+    }
+};
+
+struct Ran {
+    int status;
+    std::string out, err;
+};
+
+// klavorcfg as a user runs it, in the folder.
+Ran Klavorcfg(const Folder& folder, const std::string& args) {
+    std::string command = "cd '" + folder.path.string() + "' && '" KLAVORCFG_PATH "' " + args + " >stdout 2>stderr";
+    int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, folder.Read("stdout"), folder.Read("stderr")};
+}
+
 Bytes Open(const std::string& name, const std::string& content, int expect = 1) {
     EXPECT_EQ(klavor_open(name.c_str(), reinterpret_cast<const unsigned char*>(content.data()),
                           static_cast<unsigned>(content.size())),
@@ -35,31 +75,45 @@ Bytes Open(const std::string& name, const std::string& content, int expect = 1) 
     return ResultBytes();
 }
 
+// The page opens the table klavorcfg opens from the same file, and refuses
+// what klavorcfg refuses, in its words.
 TEST(WebApi, OpensWhatKlavorcfgOpensAndRefusesWithItsWords) {
     const std::string text = "# mine\nGreen capture single TTalk double Win+D\nRecord free\n";
-    Bytes table = TableOf(text);
-    EXPECT_EQ(Open("mine.klavor", text), table);
-    EXPECT_EQ(Open("mine.reg", config::FormatRegFile(table)), table);
-    EXPECT_EQ(Open("mine.bin", std::string(table.begin(), table.end())), table);
-
-    Bytes exe(klavor_exe, klavor_exe + klavor_exe_size);
-    Bytes cab = *config::BuildKlavorCabinet(exe, table, klavor_exe_modified, nullptr);
-    EXPECT_EQ(Open("Klavor.cab", std::string(cab.begin(), cab.end())), table);
-    Bytes bare = *config::BuildKlavorCabinet(exe, std::nullopt, klavor_exe_modified, nullptr);
-
-    struct Bad {
-        std::string name, content, message;
-    } bad[] = {
-        {"bare.cab", std::string(bare.begin(), bare.end()), "bare.cab: the cabinet sets no klavorKeyTable value"},
-        {"bad.klavor", "\nRed capture single \"red*2\"\n",
+    const Bytes table = TableOf(text);
+    const Bytes exe(klavor_exe, klavor_exe + klavor_exe_size);
+    const Bytes cab = *config::BuildKlavorCabinet(exe, table, klavor_exe_modified, nullptr);
+    const Bytes bare = *config::BuildKlavorCabinet(exe, std::nullopt, klavor_exe_modified, nullptr);
+    const struct {
+        std::string name, content;
+        std::optional<Bytes> table;  // none: refused
+        std::string message;
+    } files[] = {
+        {"mine.klavor", text, table, ""},
+        {"mine.reg", config::FormatRegFile(table), table, ""},
+        {"mine.bin", std::string(table.begin(), table.end()), table, ""},
+        {"Klavor.cab", std::string(cab.begin(), cab.end()), table, ""},
+        {"bare.cab", std::string(bare.begin(), bare.end()), std::nullopt, "bare.cab: the cabinet sets no klavorKeyTable value"},
+        {"bad.klavor", "\nRed capture single \"red*2\"\n", std::nullopt,
          "bad.klavor:2: unknown action label \"red*2\" for Red single; did you mean \"Red*2\"?"},
-        {"short.bin", std::string(127, '\0'), "short.bin: the value is 127 bytes long; the program takes only 128"},
-        {"long.reg", config::FormatRegFile(Bytes(129, 1)),
+        {"short.bin", std::string(127, '\0'), std::nullopt, "short.bin: the value is 127 bytes long; the program takes only 128"},
+        {"long.reg", config::FormatRegFile(Bytes(129, 1)), std::nullopt,
          "long.reg: the value is 129 bytes long; the program takes only 128"},
     };
-    for (const Bad& b : bad) {
-        Open(b.name, b.content, 0);
-        EXPECT_EQ(Result(), b.message);
+    Folder folder;
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        Bytes opened = Open(f.name, f.content, f.table ? 1 : 0);
+        folder.Write(f.name, f.content);
+        Ran theirs = Klavorcfg(folder, "reg --no-check " + f.name);
+        if (f.table) {
+            EXPECT_EQ(opened, *f.table);
+            ASSERT_EQ(theirs.status, 0) << theirs.err;
+            EXPECT_EQ(theirs.out, config::FormatRegFile(opened));
+        } else {
+            EXPECT_EQ(Result(), f.message);
+            EXPECT_EQ(theirs.status, 2);
+            EXPECT_EQ(theirs.err, f.message + "\n");
+        }
     }
 }
 
@@ -142,28 +196,52 @@ TEST(WebApi, ViewSaysWhatTheCheckAndTheTimingSay) {
     EXPECT_NE(view.find("\"code\":16,\"action\":\"\\\"Red*3\\\"\""), std::string::npos);
 }
 
+// The page's files are byte for byte what klavorcfg writes for the same
+// table and the same klavor.exe: the .reg, the cabinet (dated by the
+// program's modification time), the text show prints. What klavorcfg does
+// not write without --no-check, the page does not write unforced.
 TEST(WebApi, ExportsWhatKlavorcfgWrites) {
-    Bytes fine = TableOf("Green capture single TTalk\n");
-    Bytes exe(klavor_exe, klavor_exe + klavor_exe_size);
-    Bytes cab = *config::BuildKlavorCabinet(exe, fine, klavor_exe_modified, nullptr);
-    ASSERT_EQ(klavor_export(fine.data(), 128, "reg", "Klavor.reg", 0), 1);
-    EXPECT_EQ(Result(), config::FormatRegFile(fine));
-    ASSERT_EQ(klavor_export(fine.data(), 128, "cab", "Klavor.cab", 0), 1);
-    EXPECT_EQ(ResultBytes(), cab);
-    ASSERT_EQ(klavor_export(fine.data(), 128, "text", "Klavor.klavor", 0), 1);
-    EXPECT_EQ(Result(), config::DescribeValue(fine, "Klavor.klavor"));
-    // An error: no .reg or .cab unless forced; the text is still the user's to keep.
-    Bytes loop = TableOf("Calendar capture single App2\nContacts capture single App1\n");
-    for (const char* kind : {"reg", "cab"}) {
-        std::string name = std::string("Klavor.") + kind;
-        EXPECT_EQ(klavor_export(loop.data(), 128, kind, name.c_str(), 0), 0);
-        EXPECT_EQ(Result(), name + ": not written: the check finds an error (make it anyway to write it)");
+    Folder folder;
+    folder.Write("klavor.exe", std::string(klavor_exe, klavor_exe + klavor_exe_size));
+    const utimbuf modified{static_cast<time_t>(klavor_exe_modified), static_cast<time_t>(klavor_exe_modified)};
+    ASSERT_EQ(::utime((folder.path / "klavor.exe").c_str(), &modified), 0);
+    const Bytes fine = TableOf("Green capture single TTalk\n");
+    const Bytes loop = TableOf("Calendar capture single App2\nContacts capture single App1\n");
+    const std::string cab = "cab Klavor.klavor -o Klavor.cab --exe klavor.exe";
+    const struct {
+        const char* table;
+        const char* kind;
+        int force;
+        std::string klavorcfg;
+    } cases[] = {
+        {"fine", "reg", 0, "reg Klavor.klavor"},
+        {"fine", "cab", 0, cab},
+        {"fine", "text", 0, "show Klavor.klavor"},
+        // An error: no .reg or .cab unless forced; the text is still the user's to keep.
+        {"loop", "reg", 0, "reg Klavor.klavor"},
+        {"loop", "cab", 0, cab},
+        {"loop", "reg", 1, "reg --no-check Klavor.klavor"},
+        {"loop", "cab", 1, cab + " --no-check"},
+        {"loop", "text", 0, "show --no-check Klavor.klavor"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.table) + " " + c.kind + (c.force ? " forced" : ""));
+        const Bytes& table = std::string(c.table) == "fine" ? fine : loop;
+        // The page's table, as the raw image klavorcfg reads.
+        folder.Write("Klavor.klavor", std::string(table.begin(), table.end()));
+        std::filesystem::remove(folder.path / "Klavor.cab");
+        std::string name = std::string(c.kind) == "text" ? "Klavor.klavor" : std::string("Klavor.") + c.kind;
+        int written = klavor_export(table.data(), 128, c.kind, name.c_str(), c.force);
+        Ran theirs = Klavorcfg(folder, c.klavorcfg);
+        EXPECT_EQ(written == 1, theirs.status == 0) << theirs.err;
+        if (written != 1) {
+            EXPECT_EQ(Result(), name + ": not written: the check finds an error (make it anyway to write it)");
+            continue;
+        }
+        std::string file = std::string(c.kind) == "cab" ? folder.Read("Klavor.cab") : theirs.out;
+        EXPECT_FALSE(file.empty());
+        EXPECT_TRUE(Result() == file) << "the page's " << Result().size() << " bytes, klavorcfg's " << file.size();
     }
-    ASSERT_EQ(klavor_export(loop.data(), 128, "reg", "Klavor.reg", 1), 1);
-    EXPECT_EQ(Result(), config::FormatRegFile(loop));
-    ASSERT_EQ(klavor_export(loop.data(), 128, "cab", "Klavor.cab", 1), 1);
-    EXPECT_EQ(ResultBytes(), *config::BuildKlavorCabinet(exe, loop, klavor_exe_modified, nullptr));
-    EXPECT_EQ(klavor_export(loop.data(), 128, "text", "Klavor.klavor", 0), 1);
     EXPECT_EQ(klavor_export(loop.data(), 128, "zip", "x", 1), 0);
     EXPECT_EQ(Result(), "no kind of file zip");
 }
@@ -185,8 +263,10 @@ TEST(WebApi, CatalogAndTheCarriedProgram) {
     EXPECT_NE(catalog.find("{\"name\":\"function keys\",\"keys\":[{\"name\":\"F1\",\"vk\":112,\"printed\":\"TSoft1\"}"),
               std::string::npos);
     EXPECT_NE(catalog.find("\"labels\":[{\"code\":0,\"word\":\"\\\"FAKE\\\"\"}"), std::string::npos);
+    // A new configuration starts as the program's own built-in table.
     ASSERT_EQ(klavor_defaults(), 1);
-    EXPECT_EQ(ResultBytes(), config::EncodeTable(config::DefaultTable()));
+    ASSERT_EQ(klavor_result_size(), sizeof DefaultKeyTable);
+    EXPECT_EQ(std::memcmp(klavor_result(), DefaultKeyTable, sizeof DefaultKeyTable), 0);
     ASSERT_EQ(klavor_program(), 1);
     EXPECT_EQ(ResultBytes(), Bytes(klavor_exe, klavor_exe + klavor_exe_size));
 }

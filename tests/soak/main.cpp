@@ -151,8 +151,8 @@ int main(int argc, char** argv) {
     auto began = std::chrono::steady_clock::now();
     while (done < events) {
         std::mt19937_64 rng(master());
-        soak::Lines run = soak::Generate(rng, options);
-        soak::RunResult r = soak::CheckLines(run, {}, phone);
+        scenario::Script run = soak::Generate(rng, options);
+        soak::RunResult r = soak::CheckScript(run, {}, phone);
         ++runs;
         done += r.events;
         phoneTime += r.phoneTime;
@@ -167,8 +167,8 @@ int main(int argc, char** argv) {
         std::printf("FAILED in run %llu (%zu events): %s\nshrinking...\n", runs, run.events.size(),
                     Describe(*r.failure).c_str());
         std::fflush(stdout);
-        soak::Lines small = soak::ShrinkFailure(run, r.failure->check, phone);
-        soak::RunResult shrunk = soak::CheckLines(small, {}, phone);
+        scenario::Script small = soak::ShrinkFailure(run, r.failure->check, phone);
+        soak::RunResult shrunk = soak::CheckScript(small, {}, phone);
         std::string sim = exe.empty() ? "klavor-sim FILE" : "klavor-sim --trace FILE and klavor-sim --trace --phone " + exe + " FILE";
         std::string heading = "klavor-soak " + again + "--seed " + std::to_string(seed) + ", run " +
                               std::to_string(runs) + ", shrunk from " + std::to_string(run.events.size()) +

@@ -39,6 +39,12 @@
 // A failing run is shrunk, by dropping events and simplifying its set-up,
 // to a small scenario that still fails the same check; klavor-soak prints
 // it, and `klavor-soak --replay FILE` checks it again.
+//
+// The parts: generate.cpp makes the runs (written with the scenario
+// library's writer, scenario/write.h); watch.cpp checks one as it goes,
+// with the pieces of watch.h (phone_log.cpp, what the phone shows;
+// hot_keys.cpp, where the hot keys should be; firing.cpp, each firing and
+// its timing; tray.cpp, the tray); shrink.cpp shrinks a failing one.
 #ifndef KLAVOR_TESTS_SOAK_H
 #define KLAVOR_TESTS_SOAK_H
 
@@ -51,32 +57,27 @@
 
 #include "platform/sim/phone.h"
 #include "scenario/run.h"
+#include "scenario/write.h"
 
 namespace soak {
 
-// A run as scenario lines: the set-up, then one event a line at an
-// absolute time in milliseconds, as klavor-sim reads them.
-struct Lines {
-    std::vector<std::string> setUp;
-    struct Event {
-        sim::Time t;
-        std::string what;  // "press Calendar with Win", "tap tray", ...
-    };
-    std::vector<Event> events;
-};
+// A run is a scenario's lines (scenario::Script): the set-up, then the
+// events at their times since the start.
 
-std::string ScenarioText(const Lines& lines, const std::string& heading = "");
-// The lines a scenario text holds; set-up lines are kept as they are,
-// events need absolute times in milliseconds ("1234ms ..."). nullopt (and
-// `error`) for anything else.
-std::optional<Lines> ParseLines(const std::string& text, std::string* error);
+// The run as klavor-sim reads it (scenario::ScriptText, then
+// scenario::ParseScenario). The soak writes only what klavor-sim takes: a
+// refusal is the soak's own fault (std::logic_error).
+scenario::Scenario ScenarioOf(const scenario::Script& run);
+// The run as a scenario file: the heading (lines, as comments), the
+// configuration as `klavorcfg show` writes it (as comments), then the run.
+std::string ScenarioText(const scenario::Script& run, const std::string& heading = "");
 
 struct GenerateOptions {
     std::size_t minEvents = 20;
     std::size_t maxEvents = 400;
 };
 // One random run.
-Lines Generate(std::mt19937_64& rng, const GenerateOptions& options = {});
+scenario::Script Generate(std::mt19937_64& rng, const GenerateOptions& options = {});
 
 enum class Check {
     None,
@@ -123,7 +124,7 @@ using Phone = scenario::Program;
 // given, is called once the run is set up (tests use it to disturb the
 // phone behind the program's back).
 RunResult CheckRun(const scenario::Scenario& s, const std::function<void()>& tamper = {}, const Phone& phone = nullptr);
-RunResult CheckLines(const Lines& lines, const std::function<void()>& tamper = {}, const Phone& phone = nullptr);
+RunResult CheckScript(const scenario::Script& run, const std::function<void()>& tamper = {}, const Phone& phone = nullptr);
 
 // Where two timelines first part: the line (from 1), its time, and what
 // each side has there; nothing if they agree.
@@ -132,9 +133,9 @@ std::optional<Failure> CompareTimelines(const std::string& host, const std::stri
 // The smallest run found, within `budget` runs, that `stillFails`: events
 // dropped in halves then one by one, then set-up lines and configuration
 // slots made plainer.
-Lines Shrink(const Lines& failing, const std::function<bool(const Lines&)>& stillFails, std::size_t budget = 3000);
+scenario::Script Shrink(const scenario::Script& failing, const std::function<bool(const scenario::Script&)>& stillFails, std::size_t budget = 3000);
 // Shrink by the check that failed, on the same program.
-Lines ShrinkFailure(const Lines& failing, Check check, const Phone& phone = nullptr, std::size_t budget = 3000);
+scenario::Script ShrinkFailure(const scenario::Script& failing, Check check, const Phone& phone = nullptr, std::size_t budget = 3000);
 
 }  // namespace soak
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "config/config_text.h"
 #include "scenario/disk.h"
 #include "soak.h"
 
@@ -25,10 +26,17 @@ TEST(SoakStream, RunsAreScenariosKlavorSimReadsWithEventsOffTheTickGrid) {
     std::size_t exits = 0, tray = 0, wrongLength = 0;
     for (unsigned seed = 1; seed <= 200; ++seed) {
         std::mt19937_64 rng(seed);
-        soak::Lines run = soak::Generate(rng, {5, 60});
-        scenario::Scenario s = Parse(soak::ScenarioText(run, "seed " + std::to_string(seed)));
+        scenario::Script run = soak::Generate(rng, {5, 60});
+        const std::string saved = soak::ScenarioText(run, "seed " + std::to_string(seed));
+        scenario::Scenario s = Parse(saved);
         ASSERT_EQ(s.actions.size(), run.events.size()) << seed;
         ASSERT_TRUE(s.configValue && s.end) << seed;
+        // The file reads back to the very run: its lines, its times.
+        scenario::Script back = scenario::ScriptOf(s);
+        EXPECT_EQ(back.setUp, run.setUp) << seed;
+        for (std::size_t i = 0; i < s.actions.size(); ++i)
+            EXPECT_EQ(scenario::EventLine(back.events[i]), scenario::EventLine(run.events[i])) << seed;
+        EXPECT_EQ(scenario::ScriptText(back), saved.substr(saved.find("\n\n") + 2)) << seed;
         wrongLength += s.configValue->size() != KEY_TABLE_BYTES;
         for (std::size_t i = 0; i < s.actions.size(); ++i) {
             const scenario::Action& a = s.actions[i];
@@ -169,10 +177,10 @@ TEST(SoakCheck, ThePhonesBinaryMustMakeTheHostBuildsCalls) {
     EXPECT_EQ(r.failure->what, "the phone's binary was stopped by a fault: a read of 4 bytes at 0x0");
 
     std::mt19937_64 rng(3);
-    soak::Lines run = soak::Generate(rng, {30, 30});
-    soak::Lines small = soak::ShrinkFailure(run, soak::Check::Identity, extra);
+    scenario::Script run = soak::Generate(rng, {30, 30});
+    scenario::Script small = soak::ShrinkFailure(run, soak::Check::Identity, extra);
     EXPECT_TRUE(small.events.empty());
-    soak::RunResult again = soak::CheckLines(small, {}, extra);
+    soak::RunResult again = soak::CheckScript(small, {}, extra);
     ASSERT_TRUE(again.failure);
     EXPECT_EQ(again.failure->check, soak::Check::Identity);
 }
@@ -200,21 +208,21 @@ TEST(SoakCheck, TimelinesPartAtTheFirstLineThatDiffers) {
 }
 
 TEST(SoakShrink, KeepsOnlyTheEventsAndSetUpTheFailureNeeds) {
-    soak::Lines lines;
+    scenario::Script lines;
     lines.setUp = {"phone up", "coredll missing", "another copy running", "end 100000ms"};
     for (int i = 0; i < 60; ++i) lines.events.push_back({1001u + 100u * i, "press Calendar"});
     lines.events[17].what = "steal Red";
     lines.events[41].what = "press Green with Win";
     std::size_t runs = 0;
-    auto fails = [&](const soak::Lines& l) {
+    auto fails = [&](const scenario::Script& l) {
         ++runs;
         auto has = [&](const std::string& what) {
-            return std::any_of(l.events.begin(), l.events.end(), [&](const soak::Lines::Event& e) { return e.what == what; });
+            return std::any_of(l.events.begin(), l.events.end(), [&](const scenario::Script::Event& e) { return e.what == what; });
         };
         bool missing = std::find(l.setUp.begin(), l.setUp.end(), "coredll missing") != l.setUp.end();
         return has("steal Red") && has("press Green with Win") && missing;
     };
-    soak::Lines small = soak::Shrink(lines, fails);
+    scenario::Script small = soak::Shrink(lines, fails);
     ASSERT_EQ(small.events.size(), 2u);
     EXPECT_EQ(small.events[0].t, 2701u);
     EXPECT_EQ(small.events[1].what, "press Green with Win");
@@ -224,6 +232,31 @@ TEST(SoakShrink, KeepsOnlyTheEventsAndSetUpTheFailureNeeds) {
     runs = 0;
     soak::Shrink(lines, fails, 5);
     EXPECT_EQ(runs, 5u);
+
+    // The configuration: every slot that does not matter as built in, every
+    // action that does not matter gone, and the value written as the
+    // scenario writer writes one.
+    config::Table busy = config::DefaultTable();
+    for (int s = 0; s < KEY_SLOTS; ++s) {
+        busy[s].mode = MODE_CAPTURE;
+        busy[s].count = 4;
+        for (WORD& a : busy[s].actions) a = static_cast<WORD>(0x4041 + s);
+    }
+    busy[6].actions[0] = 'Q';
+    scenario::Script configured;
+    configured.setUp = {scenario::ConfigHexLine(config::EncodeTable(busy)), "phone up", "end 10s"};
+    configured.events = {{1001, "press Green"}};
+    auto needsGreensQ = [](const scenario::Script& l) {
+        std::optional<config::Table> t = config::DecodeValue(*soak::ScenarioOf(l).configValue);
+        return t && (*t)[6].mode == MODE_CAPTURE && (*t)[6].actions[0] == 'Q';
+    };
+    scenario::Script plain = soak::Shrink(configured, needsGreensQ);
+    config::Table want = config::DefaultTable();
+    for (KeyEntry& e : want)
+        if (e.mode != MODE_IGNORE) e = KeyEntry{e.mode, e.vk, 0, {0, 0, 0, 0, 0}};
+    want[6] = KeyEntry{MODE_CAPTURE, busy[6].vk, 0, {'Q', 0, 0, 0, 0}};
+    EXPECT_EQ(plain.setUp, (std::vector<std::string>{scenario::ConfigHexLine(config::EncodeTable(want)), "phone up", "end 10s"}));
+    EXPECT_TRUE(plain.events.empty());
 }
 
 }  // namespace
