@@ -206,12 +206,18 @@ scenario::Script Generate(std::mt19937_64& rng, const GenerateOptions& options) 
         }
     }
     if (!secondCopy && d.Percent(70)) {
-        // Exit from the tray menu.
         now = std::max(now, start);
         first = false;
-        if (tray == About) add(place(d.Between(1, 700), true), "close about");
-        if (tray != Menu) add(place(d.Between(1, 700), true), "tap tray");
-        add(place(d.Between(1, 700), true), "choose Exit");
+        if (d.Percent(15)) {
+            // Closed as a task list or an installer closes it, whatever the
+            // tray shows: the menu or the About box may be open.
+            add(place(d.Between(1, 700), true), "close klavor");
+        } else {
+            // Exit from the tray menu.
+            if (tray == About) add(place(d.Between(1, 700), true), "close about");
+            if (tray != Menu) add(place(d.Between(1, 700), true), "tap tray");
+            add(place(d.Between(1, 700), true), "choose Exit");
+        }
         out.setUp.push_back("end " + scenario::TimeWord(now + 10000));
     } else {
         out.setUp.push_back("end " + scenario::TimeWord(std::max(now, start) + d.Between(1, 40000)));

@@ -27,9 +27,9 @@
 //     sent on no other tick; sweeps come every 301 ticks;
 //   - the tray icon, the menu and the About box are open exactly when the
 //     taps and choices so far say (a tap while either is open is ignored);
-//   - the program exits when the stream says (Exit chosen: code 1; another
-//     copy running: code 0) and not otherwise, and leaves no hot key, no
-//     tray icon and no menu behind.
+//   - the program exits when the stream says (Exit chosen, or WM_CLOSE sent
+//     whatever the tray shows: code 1; another copy running: code 0) and
+//     not otherwise, and leaves no hot key, no tray icon and no menu behind.
 //
 // On the phone's binary (klavor-soak --phone build/phone/klavor.exe) each
 // run is the ARM klavor.exe on the emulated phone, checked the same way,
@@ -109,7 +109,7 @@ struct RunResult {
     // What the run exercised, so that a pass says something.
     struct Counts {
         std::size_t firings = 0, firingsWithWin = 0, chained = 0, sweeps = 0, restored = 0, steals = 0, menus = 0,
-                    aboutBoxes = 0, exits = 0;
+                    aboutBoxes = 0, exits = 0, closes = 0;
         Counts& operator+=(const Counts& o);
         std::string Text() const;
     } counts;

@@ -1,5 +1,5 @@
 // The tray: the program's icon, its menu and the About box, as the taps
-// and choices say.
+// and choices say; and the program's end by Exit or by WM_CLOSE.
 #include "watch.h"
 
 namespace soak {
@@ -27,6 +27,12 @@ bool Tray::Apply(const scenario::Action& a, bool running) {
     case A::CloseAbout:
         if (state_ == About) state_ = Idle;
         break;
+    case A::Close:
+        // WM_CLOSE ends the program as Exit does; an open menu or About box
+        // ends with it.
+        if (!running) break;
+        state_ = Idle;
+        return true;
     default:
         break;
     }

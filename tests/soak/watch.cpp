@@ -43,7 +43,8 @@ void Fail(Check check, const std::string& what) {
 
 RunResult::Counts& RunResult::Counts::operator+=(const Counts& o) {
     firings += o.firings, firingsWithWin += o.firingsWithWin, chained += o.chained, sweeps += o.sweeps;
-    restored += o.restored, steals += o.steals, menus += o.menus, aboutBoxes += o.aboutBoxes, exits += o.exits;
+    restored += o.restored, steals += o.steals, menus += o.menus, aboutBoxes += o.aboutBoxes, exits += o.exits,
+    closes += o.closes;
     return *this;
 }
 
@@ -52,7 +53,7 @@ std::string RunResult::Counts::Text() const {
            std::to_string(chained) + " pressing another button), " + std::to_string(sweeps) + " sweeps (" +
            std::to_string(restored) + " taking a stolen key back), " + std::to_string(steals) + " thefts, " +
            std::to_string(menus) + " menus, " + std::to_string(aboutBoxes) + " About boxes, " + std::to_string(exits) +
-           " exits";
+           " exits (" + std::to_string(closes) + " of them on WM_CLOSE)";
 }
 
 const char* CheckName(Check c) {
@@ -169,6 +170,7 @@ private:
             keys_.context = "after \"" + a.text + "\" at " + Seconds(a.t);
         } else if (tray_.Apply(a, Running())) {
             exitAt_ = a.t;
+            if (a.kind == scenario::Action::Kind::Close) ++counts_.closes;
         }
     }
 

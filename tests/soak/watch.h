@@ -189,7 +189,7 @@ private:
 // The tray icon, its menu and the About box, as the taps and choices say.
 class Tray {
 public:
-    // A tray event; true when it chooses Exit. A tap while the menu or the
+    // A tray event, or WM_CLOSE; true when it ends the program (Exit). A tap while the menu or the
     // About box is open is ignored, as is one before the program runs.
     bool Apply(const scenario::Action& a, bool running);
     // The icon is there exactly while the program runs; with `loops`, the
