@@ -293,14 +293,19 @@ CeSetup Decode(const Reader& r) {
         Bytes list = r.Raw(unsupportedAt, unsupportedLength, "UNSUPPORTED");
         if (list.back() != 0 || (list.size() >= 2 && list[list.size() - 2] != 0))
             throw Fail{"UNSUPPORTED does not end with an empty name (two NULs)"};
+        // The list ends at its first empty name; NULs after it inside the
+        // counted length pad it (CabWiz 2009 pads to a multiple of 4).
         std::string current;
         for (std::size_t i = 0; i + 1 < list.size(); ++i) {
             if (list[i]) {
                 current += static_cast<char>(list[i]);
-            } else {
-                if (current.empty()) throw Fail{"UNSUPPORTED holds an empty name before its end"};
+            } else if (!current.empty()) {
                 s.unsupported.push_back(current);
                 current.clear();
+            } else {
+                if (std::any_of(list.begin() + static_cast<std::ptrdiff_t>(i), list.end(), [](std::uint8_t b) { return b != 0; }))
+                    throw Fail{"UNSUPPORTED holds an empty name before its end"};
+                break;
             }
         }
     }

@@ -194,7 +194,8 @@ inline Bytes ControlFileBefore(const std::optional<Bytes>& value) {
 // ids in no order, FILES +4 the file's place in the source list, a folder
 // that holds only the shortcut, no UNSUPPORTED list, and the shortcut's
 // name a string of its own, ".lnk" included, with no 0 id after it.
-inline Bytes RealControlFile(bool padded) {
+// `unsupported`: the UNSUPPORTED list's bytes, as they stand in the file.
+inline Bytes RealControlFile(bool padded, const Bytes& unsupported = {}) {
     auto bare = [padded](Le& le, const std::string& s) -> Le& {
         std::size_t n = s.size() + 1;
         return le.Text(s).Zeros(padded ? (n + 3) / 4 * 4 - n : 0);
@@ -207,6 +208,8 @@ inline Bytes RealControlFile(bool padded) {
     bare(names, "Showcase");
     const std::size_t providerAt = 100 + names.b.size();
     bare(names, "Maker Ltd");
+    const std::size_t unsupportedAt = 100 + names.b.size();
+    names.Raw(unsupported);
     const std::pair<unsigned, const char*> kStrings[] = {{7, "%CE1%"},  {2, "Showcase"}, {3, "%CE11%"},
                                                          {4, "Showcase.lnk"}, {5, "Software"}, {6, "Maker"}};
     for (const auto& [id, t] : kStrings) text(strings.U16(id), t);
@@ -230,7 +233,8 @@ inline Bytes RealControlFile(bool padded) {
     h.U16(6).U16(2).U16(2).U16(1).U16(2).U16(1);
     for (std::uint32_t o : offsets) h.U32(o);
     h.U16(100).U16(static_cast<unsigned>(providerAt - 100)).U16(static_cast<unsigned>(providerAt));
-    h.U16(static_cast<unsigned>(100 + names.b.size() - providerAt)).U16(static_cast<unsigned>(100 + names.b.size())).U16(0);
+    h.U16(static_cast<unsigned>(unsupportedAt - providerAt)).U16(static_cast<unsigned>(unsupportedAt));
+    h.U16(static_cast<unsigned>(unsupported.size()));
     h.U16(0).U16(0);
     for (const Le* part : {&names, &strings, &dirs, &files, &hives, &keys, &links}) h.Raw(part->b);
     return h.b;

@@ -36,6 +36,26 @@ TEST(CeSetupFile, ReadsTheShapesRealCabinetsAndOlderKlavorsHave) {
     EXPECT_EQ(plain->appName, "Showcase");
     EXPECT_EQ(plain->provider, "Maker Ltd");
     EXPECT_TRUE(plain->unsupported.empty());
+    // UNSUPPORTED ends at its first empty name; CabWiz 2009 pads the list
+    // with NULs to a multiple of 4 inside its length. A name after the end
+    // is no padding.
+    const struct {
+        Bytes list;
+        std::vector<std::string> names;  // none read: refused
+    } lists[] = {{{'H', 'P', 'C', 0, 0}, {"HPC"}},
+                 {{'H', 'P', 'C', 0, 0, 0, 0, 0}, {"HPC"}},
+                 {{'H', 'P', 'C', 0, 'J', 'O', 'R', 'D', 'A', 'N', 0, 0}, {"HPC", "JORDAN"}},
+                 {{'H', 'P', 'C', 0, 0, 'X', 0, 0}, {}}};
+    for (const auto& l : lists) {
+        std::optional<CeSetup> read = DecodeCeSetup(RealControlFile(true, l.list), "listed.000", &error);
+        if (l.names.empty()) {
+            EXPECT_FALSE(read);
+            EXPECT_EQ(error, "listed.000: UNSUPPORTED holds an empty name before its end");
+        } else {
+            ASSERT_TRUE(read) << error;
+            EXPECT_EQ(read->unsupported, l.names);
+        }
+    }
     EXPECT_EQ(plain->strings[3].text, "Showcase.lnk");
     ASSERT_EQ(plain->links.size(), 1u);
     EXPECT_EQ(plain->links[0].name, CePath{4});
