@@ -42,7 +42,7 @@ def sources(root):
 
 def documented_arrows(root):
     text = open(os.path.join(root, "docs", "design.md"), encoding="utf-8").read()
-    block = re.search(r"<!-- arrows -->\s*```text\n(.*?)```", text, re.S)
+    block = re.search(r"<!-- arrows -->\s*```\w*\n(.*?)```", text, re.S)
     if not block:
         return None
     arrows = {}

@@ -10,7 +10,7 @@ import check_house  # noqa: E402
 
 MAP = """# Design
 <!-- arrows -->
-```text
+```
 engine  -> platform/include
 config  -> engine
 ```
