@@ -1,6 +1,7 @@
 // A DLL on the emulated phone: loaded into a machine of its own at a base
 // that is not its preferred one, its entry point and exports called as the
 // phone's loader and the program that loaded it would.
+#include "base/text.h"
 #include "machine.h"
 
 #include <cstdio>
@@ -16,11 +17,7 @@ constexpr std::uint32_t kMaxDll = 0x01000000;
 
 constexpr std::uint32_t kProcessDetach = 0, kProcessAttach = 1;
 
-std::string Hex(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%X", v);
-    return buf;
-}
+using base::Hex;
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "machine.h"
 
+#include "base/text.h"
 #include "imports.h"
 
 #include <algorithm>
@@ -49,11 +50,7 @@ constexpr int kArgRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_
 // Written only when a RunProgram ends (LastRunCounts).
 RunCounts g_lastCounts;
 
-std::string Hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
+using base::Hex;
 
 std::string Word(std::uint32_t v) {
     char buf[16];

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/text.h"
+
 namespace emu {
 namespace {
 
@@ -32,11 +34,7 @@ constexpr std::uint16_t kFileDll = 0x2000;
 // Base relocation types: padding, and a 32-bit address.
 constexpr unsigned kRelAbsolute = 0, kRelHighLow = 3;
 
-std::string Hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
+using base::Hex;
 
 struct Bad {
     std::string what;

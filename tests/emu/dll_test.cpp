@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/emu/emu.h"
 #include "platform/sim/fiber.h"
 #include "platform/sim/phone.h"
@@ -26,11 +27,7 @@ void FreshPhone() {
     sim::SetTracing(true);
 }
 
-std::string Hex(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%X", v);
-    return buf;
-}
+using base::Hex;
 
 emu::Dll LoadDll(const std::vector<std::uint8_t>& file) {
     std::string error;

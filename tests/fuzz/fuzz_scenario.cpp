@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "base/text.h"
 #include "fuzz_check.h"
 #include "engine/key_table.h"
 #include "platform/sim/phone.h"
@@ -24,10 +25,7 @@ namespace {
 const std::string kFile = std::string(KLAVOR_SOURCE_DIR) + "/examples/fuzz.scenario";
 constexpr sim::Time kLongestRun = 120 * 1000;  // phone time: long enough for the first sweep
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using base::Lower;
 
 // A line that names a file: a configuration, or a cabinet to install
 // (an event, after its time). Any '/' in the rest of it is taken to lead
