@@ -11,6 +11,8 @@
 extern "C" const unsigned char klavor_exe[] = {'M', 'Z', 0, 1, 2};
 extern "C" const unsigned klavor_exe_size = sizeof klavor_exe;
 extern "C" const long long klavor_exe_modified = 1700000000;
+extern "C" const unsigned char klavor_setup_dll[] = {'M', 'Z', 9, 9};
+extern "C" const unsigned klavor_setup_dll_size = sizeof klavor_setup_dll;
 
 namespace {
 
@@ -145,7 +147,8 @@ TEST(WebApi, ViewSaysWhatTheCheckAndTheTimingSay) {
 TEST(WebApi, ExportsWhatKlavorcfgWrites) {
     Bytes fine = TableOf("Green capture single TTalk\n");
     Bytes exe(klavor_exe, klavor_exe + klavor_exe_size);
-    Bytes cab = *config::BuildKlavorCabinet(exe, fine, klavor_exe_modified, nullptr);
+    Bytes setup(klavor_setup_dll, klavor_setup_dll + klavor_setup_dll_size);
+    Bytes cab = *config::BuildKlavorCabinet(exe, setup, fine, klavor_exe_modified, nullptr);
     ASSERT_EQ(klavor_export(fine.data(), 128, "reg", "Klavor.reg", 0), 1);
     EXPECT_EQ(Result(), config::FormatRegFile(fine));
     ASSERT_EQ(klavor_export(fine.data(), 128, "cab", "Klavor.cab", 0), 1);
@@ -162,7 +165,7 @@ TEST(WebApi, ExportsWhatKlavorcfgWrites) {
     ASSERT_EQ(klavor_export(loop.data(), 128, "reg", "Klavor.reg", 1), 1);
     EXPECT_EQ(Result(), config::FormatRegFile(loop));
     ASSERT_EQ(klavor_export(loop.data(), 128, "cab", "Klavor.cab", 1), 1);
-    EXPECT_EQ(ResultBytes(), *config::BuildKlavorCabinet(exe, loop, klavor_exe_modified, nullptr));
+    EXPECT_EQ(ResultBytes(), *config::BuildKlavorCabinet(exe, setup, loop, klavor_exe_modified, nullptr));
     EXPECT_EQ(klavor_export(loop.data(), 128, "text", "Klavor.klavor", 0), 1);
     EXPECT_EQ(klavor_export(loop.data(), 128, "zip", "x", 1), 0);
     EXPECT_EQ(Result(), "no kind of file zip");

@@ -15,6 +15,9 @@ const plural = (n, one, few, many) => {
   return many;
 };
 const sec = (ms) => (ms / 1000).toFixed(3);
+// A size in bytes, its number grouped as the language groups them.
+const bytesEn = (n) => `${n.toLocaleString('en')} bytes`;
+const bytesRu = (n) => `${n.toLocaleString('ru')} ${plural(n, 'байт', 'байта', 'байт')}`;
 
 const STRINGS = {
   en: {
@@ -50,7 +53,8 @@ const STRINGS = {
     openAbout: 'Open a configuration text, a `.reg` file, a raw 128-byte image or a `.cab` with **Open a file** ' +
       'above, or drop it on the page. The text is what `klavorcfg show` prints; `klavorcfg` reads every file ' +
       'this page writes, and this page reads what `klavorcfg` writes.',
-    program: (bytes) => `The cabinet's klavor.exe is the phone build's this page carries (${bytes} bytes).`,
+    program: (exe, setup) => `The cabinet's klavor.exe (${bytesEn(exe)}) and its setup program, klavor_setup.dll ` +
+      `(${bytesEn(setup)}), are the phone build's, carried by this page.`,
     drop: 'Drop the file to open it',
     search: 'Search by name',
     show: 'Show',
@@ -206,7 +210,8 @@ const STRINGS = {
     openAbout: 'Откройте текст настройки, файл `.reg`, 128-байтный образ или `.cab` кнопкой **Открыть файл** ' +
       'вверху или перетащите файл на страницу. Текст — то, что печатает `klavorcfg show`; `klavorcfg` читает ' +
       'все файлы этой страницы, а эта страница читает файлы `klavorcfg`.',
-    program: (bytes) => `klavor.exe в архиве — сборка для телефона, которую несёт эта страница (${bytes} байт).`,
+    program: (exe, setup) => `klavor.exe (${bytesRu(exe)}) и программа установки klavor_setup.dll ` +
+      `(${bytesRu(setup)}) в архиве — сборка для телефона, которую несёт эта страница.`,
     drop: 'Отпустите файл, чтобы открыть его',
     search: 'Поиск по имени',
     show: 'Показать',
