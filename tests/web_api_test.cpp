@@ -21,6 +21,8 @@
 extern "C" const unsigned char klavor_exe[] = {'M', 'Z', 0, 1, 2};
 extern "C" const unsigned klavor_exe_size = sizeof klavor_exe;
 extern "C" const long long klavor_exe_modified = 1700000000;
+extern "C" const unsigned char klavor_setup_dll[] = {'M', 'Z', 9, 9};
+extern "C" const unsigned klavor_setup_dll_size = sizeof klavor_setup_dll;
 
 namespace {
 
@@ -203,6 +205,7 @@ TEST(WebApi, ViewSaysWhatTheCheckAndTheTimingSay) {
 TEST(WebApi, ExportsWhatKlavorcfgWrites) {
     Folder folder;
     folder.Write("klavor.exe", std::string(klavor_exe, klavor_exe + klavor_exe_size));
+    folder.Write("klavor_setup.dll", std::string(klavor_setup_dll, klavor_setup_dll + klavor_setup_dll_size));
     const utimbuf modified{static_cast<time_t>(klavor_exe_modified), static_cast<time_t>(klavor_exe_modified)};
     ASSERT_EQ(::utime((folder.path / "klavor.exe").c_str(), &modified), 0);
     const Bytes fine = TableOf("Green capture single TTalk\n");

@@ -4,8 +4,8 @@
 'use strict';
 const { test, before, after } = require('node:test');
 const { execFileSync } = require('node:child_process');
-const { assert, fs, path, launch, openPage, download, openFile, klavorcfg, cabOf, tempDir, SOURCE_DIR, PHONE_EXE } =
-  require('./harness');
+const { assert, fs, path, launch, openPage, download, openFile, klavorcfg, cabOf, tempDir, SOURCE_DIR, PHONE_EXE,
+  PHONE_SETUP } = require('./harness');
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -133,18 +133,33 @@ test('Klavor.cab is klavorcfg cab\'s, byte for byte; cabextract and gcab read it
   assert.ok(cab.bytes.equals(made), `the page's ${cab.bytes.length} bytes against klavorcfg's ${made.length}`);
   fs.writeFileSync(path.join(dir, 'Klavor.cab'), cab.bytes);
 
-  // Two readers nobody here wrote: the same members, klavor.exe the phone build's.
-  execFileSync(process.env.CABEXTRACT, ['-q', '-d', path.join(dir, 'cabextract'), path.join(dir, 'Klavor.cab')]);
-  execFileSync(process.env.GCAB, ['-x', '-C', path.join(dir, 'gcab'), path.join(dir, 'Klavor.cab')]);
-  const members = fs.readdirSync(path.join(dir, 'cabextract')).sort();
-  assert.deepEqual(members, ['KLAVOR.000', 'KLAVOR.001']);
-  assert.deepEqual(fs.readdirSync(path.join(dir, 'gcab')).sort(), members);
+  // Two readers nobody here wrote: the members in the cabinet's order, the
+  // setup program right after the control file, each read the same by both;
+  // KLAVOR.999 is the phone build's klavor_setup.dll, KLAVOR.001 its klavor.exe.
+  const file = path.join(dir, 'Klavor.cab');
+  const listed = {
+    cabextract: execFileSync(process.env.CABEXTRACT, ['-l', file]).toString().split('\n')
+      .map((line) => line.match(/^\s*\d+ \|.*\| (\S+)$/)).filter(Boolean).map((m) => m[1]),
+    gcab: execFileSync(process.env.GCAB, ['-l', file]).toString().split('\n')
+      .map((line) => line.match(/^(\S+) \d+ /)).filter(Boolean).map((m) => m[1]),
+  };
+  const members = ['KLAVOR.000', 'KLAVOR.999', 'KLAVOR.001'];
+  assert.deepEqual(listed, { cabextract: members, gcab: members });
+  execFileSync(process.env.CABEXTRACT, ['-q', '-d', path.join(dir, 'cabextract'), file]);
+  execFileSync(process.env.GCAB, ['-x', '-C', path.join(dir, 'gcab'), file]);
   for (const m of members)
     assert.ok(fs.readFileSync(path.join(dir, 'cabextract', m)).equals(fs.readFileSync(path.join(dir, 'gcab', m))), m);
-  assert.ok(fs.readFileSync(path.join(dir, 'cabextract', 'KLAVOR.001')).equals(fs.readFileSync(PHONE_EXE)));
-  // klavorcfg reads the page's cabinet as the configuration it was made of.
-  const shown = klavorcfg(['show', path.join(dir, 'Klavor.cab')]);
+  for (const [m, carried] of [['KLAVOR.999', PHONE_SETUP], ['KLAVOR.001', PHONE_EXE]])
+    assert.ok(fs.readFileSync(path.join(dir, 'cabextract', m)).equals(fs.readFileSync(carried)), `${m}: ${carried}`);
+  // The page says what it carries, with their sizes.
+  const sizes = [PHONE_EXE, PHONE_SETUP].map((f) => fs.statSync(f).size.toLocaleString('en'));
+  assert.match(await page.textContent('#program-line'),
+    new RegExp(`klavor\\.exe \\(${sizes[0]} bytes\\).*klavor_setup\\.dll \\(${sizes[1]} bytes\\)`));
+  // klavorcfg reads the page's cabinet as the configuration it was made of,
+  // with the setup program for the installer to run.
+  const shown = klavorcfg(['show', file]);
   assert.equal(shown.status, 0, shown.err);
+  assert.match(shown.out.toString(), /^# KLAVOR\.999, Klavor's setup program, ends a running Klavor/m);
   assert.equal(klavorcfg(['reg', path.join(dir, 'Klavor.cab')]).out.toString(),
     klavorcfg(['reg', path.join(dir, 'mine.klavor')]).out.toString());
 

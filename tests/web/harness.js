@@ -23,6 +23,8 @@ const SOURCE_DIR = env('KLAVOR_SOURCE_DIR');
 // The phone build's klavor.exe, named to klavorcfg cab: its default is
 // found from where klavorcfg is, which a build folder of another name moves.
 const PHONE_EXE = env('KLAVOR_PHONE_EXE');
+// The cabinet's setup program, which klavorcfg cab takes from beside that exe.
+const PHONE_SETUP = path.join(path.dirname(PHONE_EXE), 'klavor_setup.dll');
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 
 // As root, with no network: no sandbox, and nothing of Chromium's own that
@@ -126,7 +128,7 @@ async function pick(page, opener, name, options = {}) {
 }
 
 // The cabinet klavorcfg makes of a configuration text, with the phone
-// build's klavor.exe.
+// build's klavor.exe and the klavor_setup.dll beside it.
 function cabOf(text, extra = []) {
   const dir = tempDir();
   const file = path.join(dir, 'choices.klavor');
@@ -137,6 +139,6 @@ function cabOf(text, extra = []) {
 }
 
 module.exports = {
-  assert, fs, path, execFileSync, PAGE, PAGE_URL, SOURCE_DIR, PHONE_EXE, launch, openPage, openTestClock, ready,
+  assert, fs, path, execFileSync, PAGE, PAGE_URL, SOURCE_DIR, PHONE_EXE, PHONE_SETUP, launch, openPage, openTestClock, ready,
   foreignRequests, download, openFile, klavorcfg, klavorSim, timeline, regOf, cabOf, pick, tempDir,
 };

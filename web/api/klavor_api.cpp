@@ -47,6 +47,8 @@ std::string Str(const char* s) { return s ? s : ""; }
 
 config::Bytes Program() { return config::Bytes(klavor_exe, klavor_exe + klavor_exe_size); }
 
+config::Bytes SetupProgram() { return config::Bytes(klavor_setup_dll, klavor_setup_dll + klavor_setup_dll_size); }
+
 }  // namespace
 
 extern "C" {
@@ -58,6 +60,8 @@ unsigned klavor_result_size(void) { return static_cast<unsigned>(g_result.size()
 int klavor_defaults(void) { return Answer(config::EncodeTable(config::DefaultTable())); }
 
 int klavor_program(void) { return Answer(Program()); }
+
+int klavor_setup_program(void) { return Answer(SetupProgram()); }
 
 int klavor_catalog(void) {
     page::Json j;
@@ -183,7 +187,8 @@ int klavor_export(const unsigned char* data, unsigned size, const char* kind, co
         return Refuse(file + ": not written: the check finds an error (make it anyway to write it)");
     if (what == "reg") return Answer(config::FormatRegFile(value));
     std::string error;
-    std::optional<config::Bytes> cab = config::BuildKlavorCabinet(Program(), value, klavor_exe_modified, &error);
+    std::optional<config::Bytes> cab =
+        config::BuildKlavorCabinet(Program(), SetupProgram(), value, klavor_exe_modified, &error);
     if (!cab) return Refuse("cannot make the cabinet: " + error);
     return Answer(*cab);
 }

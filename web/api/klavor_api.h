@@ -29,6 +29,14 @@ extern const unsigned char klavor_exe[];
 extern const unsigned klavor_exe_size;
 extern const long long klavor_exe_modified;
 
+// The cabinet's setup program the page carries: the phone build's
+// klavor_setup.dll, which the installer runs to end a running Klavor before
+// installing and to start the new one afterwards. Its bytes, too, are given
+// by whoever links this.
+int klavor_setup_program(void);
+extern const unsigned char klavor_setup_dll[];
+extern const unsigned klavor_setup_dll_size;
+
 // What the editor offers, as JSON: the buttons' names, the modes' words
 // (the page says what each does, in its own table of strings), the press words, the key names by group (the names the
 // text form takes) and Klavor's own action codes.
@@ -52,7 +60,7 @@ int klavor_open(const char* name, const unsigned char* data, unsigned size);
 
 // A file for the table, named `name`: kind "text" (what klavorcfg show
 // prints for it), "reg" or "cab" (the installation cabinet with the
-// carried klavor.exe, what klavorcfg cab writes). Unless `force`, a table
+// carried klavor.exe and setup program, what klavorcfg cab writes). Unless `force`, a table
 // the check finds an error in gives no .reg or .cab, as klavorcfg without
 // --no-check.
 int klavor_export(const unsigned char* table, unsigned size, const char* kind, const char* name, int force);

@@ -76,7 +76,7 @@
   }
 
   function renderProgramLine() {
-    $('program-line').textContent = T('program', number(page.api.program().length));
+    $('program-line').textContent = T('program', page.api.program().length, page.api.setupProgram().length);
   }
 
   // A file dragged over the page shows where to drop it; dropped, it opens.

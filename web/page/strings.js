@@ -15,6 +15,9 @@ const plural = (n, one, few, many) => {
   return many;
 };
 const sec = (ms) => (ms / 1000).toFixed(3);
+// A size in bytes, its number grouped as the language groups them.
+const bytesEn = (n) => `${n.toLocaleString('en')} bytes`;
+const bytesRu = (n) => `${n.toLocaleString('ru')} ${plural(n, 'байт', 'байта', 'байт')}`;
 
 const STRINGS = {
   en: {
@@ -43,14 +46,23 @@ const STRINGS = {
     blocked: '**Blocked:** the check finds an error, so `Klavor.cab` and `Klavor.reg` are not made. Change the ' +
       'buttons named under Check, or make them anyway.',
     force: 'Make them anyway, in spite of the error (as `klavorcfg --no-check` does)',
-    cabAbout: '**Klavor.cab** installs everything on the phone: copy it there and tap it. It holds Klavor\'s ' +
-      'program, shortcuts that start it with the phone and from the Start menu, and this configuration. The ' +
-      'installer deletes the `.cab` when it is done: keep a copy. **Klavor.reg** is the configuration alone, for ' +
-      'a registry editor.',
+    cabAbout: '**Klavor.cab** puts everything on the phone: Klavor\'s program, shortcuts that start it with the ' +
+      'phone and from the Start menu, this configuration, and a small setup program that the phone\'s installer ' +
+      'runs before and after installing.',
+    cabInstall: '**Install:** copy `Klavor.cab` to the phone (ActiveSync, or a memory card) and tap it in File ' +
+      'Explorer. Klavor starts at once.',
+    cabChange: '**Change the configuration:** download the new `Klavor.cab` and tap it on the phone in the same way. ' +
+      'Its setup program ends the Klavor that is running and starts the new one: you need not exit Klavor or ' +
+      'reset the phone.',
+    cabRemove: '**Remove:** Start, Settings, System, Remove Programs, "Klavor project Klavor". A running Klavor is ' +
+      'ended, and everything the cabinet installed goes.',
+    cabKeep: 'The installer deletes the `.cab` when it is done: keep a copy. **Klavor.reg** is the configuration ' +
+      'alone, for a registry editor; Klavor takes it when it next starts.',
     openAbout: 'Open a configuration text, a `.reg` file, a raw 128-byte image or a `.cab` with **Open a file** ' +
       'above, or drop it on the page. The text is what `klavorcfg show` prints; `klavorcfg` reads every file ' +
       'this page writes, and this page reads what `klavorcfg` writes.',
-    program: (bytes) => `The cabinet's klavor.exe is the phone build's this page carries (${bytes} bytes).`,
+    program: (exe, setup) => `The cabinet's klavor.exe (${bytesEn(exe)}) and its setup program, klavor_setup.dll ` +
+      `(${bytesEn(setup)}), are the phone build's, carried by this page.`,
     drop: 'Drop the file to open it',
     search: 'Search by name',
     show: 'Show',
@@ -199,14 +211,23 @@ const STRINGS = {
     blocked: '**Нельзя:** проверка нашла ошибку, поэтому `Klavor.cab` и `Klavor.reg` не создаются. Измените ' +
       'кнопки, названные в разделе «Проверка», или создайте их всё равно.',
     force: 'Создать всё равно, несмотря на ошибку (как `klavorcfg --no-check`)',
-    cabAbout: '**Klavor.cab** устанавливает всё на телефон: скопируйте его туда и нажмите на него. В нём ' +
-      'программа Klavor, ярлыки, запускающие её вместе с телефоном и из меню «Пуск», и эта настройка. ' +
-      'Установщик удаляет `.cab` после установки: сохраните копию. **Klavor.reg** — только настройка, для ' +
-      'редактора реестра.',
+    cabAbout: '**Klavor.cab** ставит на телефон всё сразу: программу Klavor, ярлыки, которые запускают её вместе ' +
+      'с телефоном и из меню «Пуск», эту настройку и небольшую программу, которую установщик телефона ' +
+      'выполняет до и после установки.',
+    cabInstall: '**Установка:** скопируйте `Klavor.cab` на телефон (через ActiveSync или на карту памяти) и ' +
+      'нажмите на него в Проводнике. Klavor сразу запустится.',
+    cabChange: '**Смена настройки:** скачайте новый `Klavor.cab` и так же нажмите на него на телефоне. Программа ' +
+      'из архива сама завершит работающий Klavor и запустит новый: ни выходить из Klavor, ни перезагружать ' +
+      'телефон не нужно.',
+    cabRemove: '**Удаление:** «Пуск», «Настройка», «Система», «Удаление программ», затем «Klavor project Klavor». ' +
+      'Работающий Klavor будет завершён, а всё, что поставил архив, удалено.',
+    cabKeep: 'Установщик удаляет `.cab` после установки: сохраните копию. **Klavor.reg** — только настройка, для ' +
+      'редактора реестра; Klavor прочтёт её при следующем запуске.',
     openAbout: 'Откройте текст настройки, файл `.reg`, 128-байтный образ или `.cab` кнопкой **Открыть файл** ' +
       'вверху или перетащите файл на страницу. Текст — то, что печатает `klavorcfg show`; `klavorcfg` читает ' +
       'все файлы этой страницы, а эта страница читает файлы `klavorcfg`.',
-    program: (bytes) => `klavor.exe в архиве — сборка для телефона, которую несёт эта страница (${bytes} байт).`,
+    program: (exe, setup) => `klavor.exe (${bytesRu(exe)}) и программа установки klavor_setup.dll ` +
+      `(${bytesRu(setup)}) в архиве — сборка для телефона, которую несёт эта страница.`,
     drop: 'Отпустите файл, чтобы открыть его',
     search: 'Поиск по имени',
     show: 'Показать',

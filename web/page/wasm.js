@@ -13,6 +13,7 @@
     klavor_result_size: [],
     klavor_defaults: [],
     klavor_program: [],
+    klavor_setup_program: [],
     klavor_catalog: [],
     klavor_view: ['bytes'],
     klavor_edit: ['bytes', 'int', 'text', 'int', 'text'],
@@ -79,6 +80,7 @@
     return {
       defaults: () => call('klavor_defaults').bytes,
       program: () => call('klavor_program').bytes,
+      setupProgram: () => call('klavor_setup_program').bytes,
       catalog: () => json(call('klavor_catalog')),
       view: (t) => json(call('klavor_view', t)),
       isTable: (t) => call('klavor_view', t).ok,

@@ -34,7 +34,7 @@ function headerFunctions() {
 
 test('the page calls the functions klavor_api.h declares, with the arguments it declares', () => {
   const declared = headerFunctions();
-  assert.equal(Object.keys(declared).length, 19);
+  assert.equal(Object.keys(declared).length, 20);
   assert.deepEqual(Object.keys(wasm.FUNCTIONS).sort(), Object.keys(declared).sort());
   for (const [name, kinds] of Object.entries(declared)) assert.deepEqual(Array.from(wasm.FUNCTIONS[name]), kinds, name);
 });
@@ -96,6 +96,7 @@ test('each call hands the C side exactly its arguments, and frees what it took',
   const cases = [
     ['defaults', [], 'klavor_defaults', []],
     ['program', [], 'klavor_program', []],
+    ['setupProgram', [], 'klavor_setup_program', []],
     ['catalog', [], 'klavor_catalog', []],
     ['view', [T], 'klavor_view', [T, 128]],
     ['isTable', [T], 'klavor_view', [T, 128]],
