@@ -56,12 +56,18 @@ const std::vector<std::string> kExpectedImports = {
     "TrackPopupMenuEx", "TranslateMessage", "UnregisterHotKey", "keybd_event",     "memset",
 };
 
-class PhoneExe : public ::testing::Test {
+// One file of the phone build, named by an environment variable, read once
+// for its tests.
+constexpr char kExeVariable[] = "KLAVOR_EXE";
+constexpr char kSetupVariable[] = "KLAVOR_SETUP_DLL";
+
+template <const char* Variable>
+class PhoneBuildFile : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        const char* path = std::getenv("KLAVOR_EXE");
+        const char* path = std::getenv(Variable);
         if (!path) return;
-        exePath_ = path;
+        path_ = path;
         std::optional<pe::Image> image = pe::Image::Load(path);
         if (image) image_ = new pe::Image(std::move(*image));
     }
@@ -71,13 +77,13 @@ protected:
     }
 
     void SetUp() override {
-        ASSERT_NE(image_, nullptr) << "KLAVOR_EXE must name the phone's klavor.exe (" << exePath_ << ")";
-        ASSERT_EQ(image_->error(), "") << exePath_;
+        ASSERT_NE(image_, nullptr) << Variable << " must name the phone build's file (" << path_ << ")";
+        ASSERT_EQ(image_->error(), "") << path_;
     }
 
     const pe::Headers& h() const { return image_->headers(); }
 
-    // The names the program imports from its one DLL.
+    // The names the file imports from its DLLs.
     std::vector<std::string> ImportNames() const {
         std::vector<std::string> names;
         for (const pe::ImportedDll& dll : image_->imports())
@@ -85,12 +91,11 @@ protected:
         return names;
     }
 
-    static std::string exePath_;
-    static pe::Image* image_;
+    static inline std::string path_;
+    static inline pe::Image* image_ = nullptr;
 };
 
-std::string PhoneExe::exePath_;
-pe::Image* PhoneExe::image_ = nullptr;
+using PhoneExe = PhoneBuildFile<kExeVariable>;
 
 TEST_F(PhoneExe, IsAnArmWindowsCe420Program) {
     EXPECT_EQ(h().machine, kMachineArm);
@@ -186,7 +191,7 @@ TEST_F(PhoneExe, EveryImportIsServedByTheEmulatedPhone) {
 }
 
 TEST_F(PhoneExe, FitsTheSizeBudget) {
-    std::cout << exePath_ << ": " << image_->size() << " bytes\n";
+    std::cout << path_ << ": " << image_->size() << " bytes\n";
     EXPECT_LE(image_->size(), kSizeBudget);
 }
 
@@ -213,38 +218,13 @@ std::map<std::string, std::uint64_t> MapSymbols(const std::string& path) {
     return out;
 }
 
-class PhoneSetupDll : public ::testing::Test {
+class PhoneSetupDll : public PhoneBuildFile<kSetupVariable> {
 protected:
-    static void SetUpTestSuite() {
-        const char* path = std::getenv("KLAVOR_SETUP_DLL");
-        if (!path) return;
-        dllPath_ = path;
-        std::optional<pe::Image> image = pe::Image::Load(path);
-        if (image) image_ = new pe::Image(std::move(*image));
-    }
-    static void TearDownTestSuite() {
-        delete image_;
-        image_ = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_NE(image_, nullptr) << "KLAVOR_SETUP_DLL must name the phone's klavor_setup.dll (" << dllPath_ << ")";
-        ASSERT_EQ(image_->error(), "") << dllPath_;
-    }
-
-    const pe::Headers& h() const { return image_->headers(); }
-
     static std::string MapPath() {
         const char* path = std::getenv("KLAVOR_SETUP_MAP");
         return path ? path : "";
     }
-
-    static std::string dllPath_;
-    static pe::Image* image_;
 };
-
-std::string PhoneSetupDll::dllPath_;
-pe::Image* PhoneSetupDll::image_ = nullptr;
 
 TEST_F(PhoneSetupDll, IsAnArmWindowsCe420Dll) {
     EXPECT_EQ(h().machine, kMachineArm);
@@ -380,7 +360,7 @@ TEST_F(PhoneSetupDll, LinksOnlyItsOwnCode) {
 }
 
 TEST_F(PhoneSetupDll, FitsTheSizeBudget) {
-    std::cout << dllPath_ << ": " << image_->size() << " bytes\n";
+    std::cout << path_ << ": " << image_->size() << " bytes\n";
     EXPECT_LE(image_->size(), kSetupSizeBudget);
 }
 

@@ -644,16 +644,22 @@ void TrayIgnoresOtherNotifications() {
     Require(!Exited(r.k.pi.hProcess), "klavor.exe ended");
 }
 
-void AboutBoxThenExit() {
-    Running r;
-    TapTray(r.k);
-    WaitForMenu(r.k);
-    ChooseWithKeyboard(r.k, 0);
+// Opens the About box from the tray menu, as a user does; its window.
+HWND OpenAboutBox(const Klavor& k) {
+    TapTray(k);
+    WaitForMenu(k);
+    ChooseWithKeyboard(k, 0);
     HWND box = nullptr;
     Require(WaitFor([&] {
         box = FindWindowW(L"#32770", L"About");
         return box && IsWindowVisible(box);
     }), "no About box");
+    return box;
+}
+
+void AboutBoxThenExit() {
+    Running r;
+    HWND box = OpenAboutBox(r.k);
     wchar_t text[512] = {};
     // The message text is the box's static control 0xFFFF.
     GetDlgItemTextW(box, 0xFFFF, text, 512);
@@ -712,14 +718,7 @@ void CloseWhileTheMenuIsOpen() {
 void CloseWhileTheAboutBoxIsOpen() {
     Running r;
     RequireHoldingAll(r.k);
-    TapTray(r.k);
-    WaitForMenu(r.k);
-    ChooseWithKeyboard(r.k, 0);
-    HWND box = nullptr;
-    Require(WaitFor([&] {
-        box = FindWindowW(L"#32770", L"About");
-        return box && IsWindowVisible(box);
-    }), "no About box");
+    HWND box = OpenAboutBox(r.k);
     Require(PostMessageW(r.k.window, WM_CLOSE, 0, 0), "could not post WM_CLOSE");
     RequireEndedCleanly(r.k, kExitCodeMenu);
     Require(!IsWindow(box), "the About box outlived klavor.exe");
