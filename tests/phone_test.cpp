@@ -301,3 +301,56 @@ TEST_F(PhoneTest, SoftResetEndsProcessesKeepsFilesAndListsStartUp) {
 }
 
 }  // namespace
+
+// Another program's code takes turns with the program's: it runs until it
+// sleeps, the phone goes on meanwhile (here the program's own Sleep), and it
+// goes on at its time; it ends with its process, or with the run, unwound
+// either way; and it takes no messages.
+TEST_F(PhoneTest, ThreadsTakeTurnsWithTheProgramAndEndWithTheirProcess) {
+    std::vector<std::string> log;
+    auto note = [&log](const std::string& what) { log.push_back(what + "@" + std::to_string(sim::Now())); };
+    struct Unwound {
+        std::vector<std::string>* log;
+        ~Unwound() { log->push_back("unwound@" + std::to_string(sim::Now())); }
+    };
+    const sim::Pid installer = sim::StartProcess("the installer");
+    sim::RunThread(installer, [&] {
+        note("thread");
+        Sleep(100);
+        note("thread");
+        Sleep(100);
+        note("thread");
+        Unwound guard{&log};
+        Sleep(10000);
+        note("never");
+    });
+    EXPECT_EQ(sim::CurrentProcess(), sim::kProgram);
+    Sleep(150);
+    note("program");
+    Sleep(100);
+    note("program");
+    EXPECT_EQ(sim::ThreadsRunning(), 1u);
+    sim::EndProcess(installer);
+    EXPECT_EQ(sim::ThreadsRunning(), 0u);
+    EXPECT_EQ(log, (std::vector<std::string>{"thread@0", "thread@100", "program@150", "thread@200", "program@250",
+                                             "unwound@250"}));
+
+    // The end of a run unwinds a thread that still waits; one that waits for
+    // messages is stopped, and says so.
+    log.clear();
+    sim::RunThread(sim::StartProcess("another"), [&] {
+        Unwound guard{&log};
+        Sleep(5000);
+    });
+    sim::RunThread(sim::StartProcess("a waiter"), [] {
+        MSG m;
+        GetMessageW(&m, nullptr, 0, 0);
+    });
+    EXPECT_EQ(sim::ThreadsRunning(), 1u);
+    sim::EndThreads();
+    EXPECT_EQ(log, (std::vector<std::string>{"unwound@250"}));
+    const std::vector<sim::Event>& events = sim::Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().note,
+              "a waiter is stopped by a fault: a waiter's thread waits for messages, which threads here do not take");
+}
