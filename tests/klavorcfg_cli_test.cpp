@@ -414,7 +414,9 @@ TEST_F(KlavorcfgTest, CabHoldsTheExeAndExactlyTheValueRegWrites) {
         std::vector<std::string> names;
         for (const cecab::CabMember& m : shaped->members) names.push_back(m.name);
         EXPECT_EQ(names, shape.members) << shape.options;
-        if (!shape.setupBytes.empty()) EXPECT_EQ(shaped->members[1].data, AsBytes(shape.setupBytes));
+        if (!shape.setupBytes.empty()) {
+            EXPECT_EQ(shaped->members[1].data, AsBytes(shape.setupBytes));
+        }
     }
     EXPECT_EQ(Klavorcfg("cab my.klavor --exe klavor.exe --setup other.dll --no-setup -o x.cab").status, 2);
 
