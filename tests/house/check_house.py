@@ -34,10 +34,18 @@ def part_of(path):
     return None
 
 
+# Not the project's sources: build trees, npm's packages, hidden folders.
+SKIPPED_DIRS = {"build", "node_modules"}
+
+
 def sources(root):
-    listed = subprocess.run(["git", "-C", root, "ls-files", "-co", "--exclude-standard", "*.cpp", "*.h"],
-                            capture_output=True, text=True, check=True).stdout.split()
-    return [f for f in listed if not f.startswith("build/") and os.path.exists(os.path.join(root, f))]
+    found = []
+    for folder, dirs, names in os.walk(root):
+        dirs[:] = sorted(d for d in dirs if d not in SKIPPED_DIRS and not d.startswith("."))
+        for name in sorted(names):
+            if name.endswith((".cpp", ".h")):
+                found.append(os.path.relpath(os.path.join(folder, name), root))
+    return found
 
 
 def documented_arrows(root):

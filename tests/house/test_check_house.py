@@ -1,6 +1,5 @@
 """check_house.py on a made-up checkout: what it must catch, and a clean one."""
 import os
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -23,7 +22,6 @@ def make_tree(files):
         os.makedirs(os.path.join(root, os.path.dirname(path)), exist_ok=True)
         with open(os.path.join(root, path), "w") as f:
             f.write(text)
-    subprocess.run(["git", "init", "-q", root], check=True)
     return root
 
 
