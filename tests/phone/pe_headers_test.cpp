@@ -83,6 +83,16 @@ protected:
 
     const pe::Headers& h() const { return image_->headers(); }
 
+    // No section both writable and executable, none past the file's end.
+    void ExpectSoundSections() const {
+        for (const pe::Section& s : image_->sections()) {
+            bool executable = (s.characteristics & (kSectionCode | kSectionExecute)) != 0;
+            bool writable = (s.characteristics & kSectionWrite) != 0;
+            EXPECT_FALSE(executable && writable) << s.name;
+            EXPECT_LE(std::uint64_t{s.fileOffset} + s.fileSize, image_->size()) << s.name << " runs past the file";
+        }
+    }
+
     // The names the file imports from its DLLs.
     std::vector<std::string> ImportNames() const {
         std::vector<std::string> names;
@@ -134,12 +144,7 @@ TEST_F(PhoneExe, CarriesNothingCe420DoesNotKnow) {
 
 TEST_F(PhoneExe, NoSectionIsBothWritableAndExecutable) {
     ASSERT_FALSE(image_->sections().empty());
-    for (const pe::Section& s : image_->sections()) {
-        bool executable = (s.characteristics & (kSectionCode | kSectionExecute)) != 0;
-        bool writable = (s.characteristics & kSectionWrite) != 0;
-        EXPECT_FALSE(executable && writable) << s.name;
-        EXPECT_LE(std::uint64_t{s.fileOffset} + s.fileSize, image_->size()) << s.name << " runs past the file";
-    }
+    ExpectSoundSections();
 }
 
 TEST_F(PhoneExe, StartsAtItsOwnEntryInArmCode) {
@@ -270,12 +275,7 @@ TEST_F(PhoneSetupDll, CarriesNothingCe420DoesNotKnow) {
     for (int dir : {pe::kResourceDir, pe::kExceptionDir, pe::kSecurityDir, pe::kDebugDir, pe::kTlsDir,
                     pe::kLoadConfigDir, pe::kBoundImportDir, pe::kDelayImportDir, pe::kClrDir})
         EXPECT_EQ(h().dataDirs[dir].second, 0u) << "data directory " << dir << " is in use";
-    for (const pe::Section& s : image_->sections()) {
-        bool executable = (s.characteristics & (kSectionCode | kSectionExecute)) != 0;
-        bool writable = (s.characteristics & kSectionWrite) != 0;
-        EXPECT_FALSE(executable && writable) << s.name;
-        EXPECT_LE(std::uint64_t{s.fileOffset} + s.fileSize, image_->size()) << s.name << " runs past the file";
-    }
+    ExpectSoundSections();
 }
 
 // Each export is found by its plain name and leads to that function's ARM
